@@ -112,6 +112,15 @@ void HoldMutexElsewhere(const std::u16string& name) {
     pObject->nRecursion = 1;
 }
 
+void ReleaseMutexElsewhere(const std::u16string& name)
+{
+    Object* pObject = FindNamed(name);
+    if (pObject != nullptr && pObject->owner == Owner::Elsewhere) {
+        pObject->owner = Owner::None;
+        pObject->nRecursion = 0;
+    }
+}
+
 void AbandonMutexElsewhere(const std::u16string& name) {
     HoldMutexElsewhere(name);
     Object* pObject = FindNamed(name);

@@ -41,6 +41,7 @@ struct QueuedMessage {
     WPARAM wParam;
     LPARAM lParam;
     bool bSent;
+    std::function<void()> action;  // when set, the entry is this action and not a message
 };
 
 struct Window {

@@ -7,6 +7,7 @@
 // process" is simulated by the functions named ...Elsewhere.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ void CreateEventElsewhere(const std::u16string& name);
 void CreateMutexElsewhere(const std::u16string& name);
 // Another process owns the named mutex (creating it if needed): waits for it time out.
 void HoldMutexElsewhere(const std::u16string& name);
+// The other process gives the named mutex back.
+void ReleaseMutexElsewhere(const std::u16string& name);
 // The owner of the named mutex dies holding it: the next wait gets it abandoned.
 void AbandonMutexElsewhere(const std::u16string& name);
 
@@ -74,6 +77,9 @@ std::u16string NameOfHandle(HANDLE hHandle);
 void PostToHelper(UINT uMsg, WPARAM wParam = 0, LPARAM lParam = 0);
 void SendToHelper(UINT uMsg, WPARAM wParam = 0, LPARAM lParam = 0);
 std::vector<LRESULT> SentMessageAnswers();
+// Runs action inside GetMessageW when the queue reaches it: what happens elsewhere between
+// two messages.
+void QueueAction(std::function<void()> action);
 // GetMessageW found nothing to deliver and no quit message: the loop would block forever.
 bool MessageQueueRanDry();
 // The window procedure and handle of the window created with this class, if any.

@@ -19,11 +19,16 @@ Window* FindWindowRecord(HWND hWnd) {
 namespace fakeos {
 
 void PostToHelper(UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    TheMachine().queue.push_back(QueuedMessage{uMsg, wParam, lParam, false});
+    TheMachine().queue.push_back(QueuedMessage{uMsg, wParam, lParam, false, {}});
 }
 
 void SendToHelper(UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    TheMachine().queue.push_back(QueuedMessage{uMsg, wParam, lParam, true});
+    TheMachine().queue.push_back(QueuedMessage{uMsg, wParam, lParam, true, {}});
+}
+
+void QueueAction(std::function<void()> action)
+{
+    TheMachine().queue.push_back(QueuedMessage{WM_NULL, 0, 0, false, std::move(action)});
 }
 
 std::vector<LRESULT> SentMessageAnswers() {
@@ -163,6 +168,10 @@ BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND /*hWnd*/, UINT /*wMsgFilterMin*/,
         }
         QueuedMessage message = m.queue.front();
         m.queue.pop_front();
+        if (message.action) {
+            message.action();
+            continue;
+        }
         HWND hWnd = FindHelperWindow();
         if (message.bSent) {
             Window* pWindow = FindWindowRecord(hWnd);

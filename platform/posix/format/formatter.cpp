@@ -243,7 +243,9 @@ Integer readSigned(Arguments& arguments, Size size) {
     long long value = 0;
     switch (size) {
         case Size::Char:
-            value = static_cast<signed char>(arguments.nextInt());
+            // The low byte as a two's-complement number, as the caller's char was.
+            value = arguments.nextInt() & 0xFF;
+            value = value >= 0x80 ? value - 0x100 : value;
             break;
         case Size::Short:
             value = static_cast<short>(arguments.nextInt());
