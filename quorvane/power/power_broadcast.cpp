@@ -6,7 +6,8 @@
 #include "quorvane/support/trace.h"
 #include "quorvane/support/version.h"
 
-LPCWSTR PowerEventName(WPARAM wEvent) {
+LPCWSTR PowerEventName(WPARAM wEvent)
+{
     switch (wEvent) {
         case PBT_APMQUERYSUSPEND:
             return TEXT("PBT_APMQUERYSUSPEND");
@@ -45,7 +46,8 @@ struct MutexSnapshot {
     DWORD nCount;
 };
 
-static MutexSnapshot TakeSnapshot() {
+static MutexSnapshot TakeSnapshot()
+{
     MutexSnapshot snapshot;
     snapshot.nCount = static_cast<DWORD>(g_PortList.nPorts);
     snapshot.phMutexes = static_cast<HANDLE*>(
@@ -60,7 +62,8 @@ static MutexSnapshot TakeSnapshot() {
     return snapshot;
 }
 
-static void FreeSnapshot(MutexSnapshot* pSnapshot) {
+static void FreeSnapshot(MutexSnapshot* pSnapshot)
+{
     if (pSnapshot->phMutexes != NULL) {
         HeapFree(GetProcessHeap(), 0, pSnapshot->phMutexes);
         pSnapshot->phMutexes = NULL;
@@ -70,7 +73,8 @@ static void FreeSnapshot(MutexSnapshot* pSnapshot) {
 // Waits until this thread owns every port's mutex at once, or the time runs out. A snapshot
 // that could not be allocated is a wait that failed for want of memory: the broadcast then
 // takes the same course as for any other failed wait.
-static DWORD WaitForAllPorts(const MutexSnapshot* pSnapshot, DWORD dwMilliseconds) {
+static DWORD WaitForAllPorts(const MutexSnapshot* pSnapshot, DWORD dwMilliseconds)
+{
     if (pSnapshot->phMutexes == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return WAIT_FAILED;
@@ -78,11 +82,13 @@ static DWORD WaitForAllPorts(const MutexSnapshot* pSnapshot, DWORD dwMillisecond
     return WaitForMultipleObjects(pSnapshot->nCount, pSnapshot->phMutexes, TRUE, dwMilliseconds);
 }
 
-static BOOL IsAllAcquired(const MutexSnapshot* pSnapshot, DWORD dwWaitResult) {
+static BOOL IsAllAcquired(const MutexSnapshot* pSnapshot, DWORD dwWaitResult)
+{
     return dwWaitResult < WAIT_OBJECT_0 + pSnapshot->nCount;
 }
 
-static LRESULT OnQuerySuspend(const MutexSnapshot* pSnapshot) {
+static LRESULT OnQuerySuspend(const MutexSnapshot* pSnapshot)
+{
     // From NT 6 on the system no longer waits for an answer it could be refused with; the
     // mutexes are taken when the suspend is announced instead.
     if (IsNt6OrLater()) {
@@ -118,7 +124,8 @@ static LRESULT OnQuerySuspend(const MutexSnapshot* pSnapshot) {
     return TRUE;
 }
 
-static LRESULT OnSuspend(const MutexSnapshot* pSnapshot) {
+static LRESULT OnSuspend(const MutexSnapshot* pSnapshot)
+{
     SetEvent(g_Process.hSuspendModeEvent);
 
     if (IsNt6OrLater()) {
@@ -140,7 +147,8 @@ static LRESULT OnSuspend(const MutexSnapshot* pSnapshot) {
 
 // Every port is tried, held or not: a port registered after the mutexes were taken is not
 // held, and its failed release must not keep the others locked.
-static LRESULT OnSuspendEnded() {
+static LRESULT OnSuspendEnded()
+{
     LONG nReleased = 0;
     for (PortEntry* pEntry = g_PortList.pHead; pEntry != NULL && nReleased < g_PortList.nPorts;
          pEntry = pEntry->pNext, nReleased++) {
@@ -156,7 +164,8 @@ static LRESULT OnSuspendEnded() {
     return TRUE;
 }
 
-LRESULT OnPowerBroadcast(HWND /*hwnd*/, WPARAM wParam, LPARAM /*lParam*/) {
+LRESULT OnPowerBroadcast(HWND /*hwnd*/, WPARAM wParam, LPARAM /*lParam*/)
+{
     LONG nPorts = g_PortList.nPorts;
 
     TraceMessage(TEXT("QUORVANEOnPowerBroadcast(%s)\n"), PowerEventName(wParam));

@@ -12,7 +12,8 @@ const LPCWSTR ModelDriverNames[MODEL_DRIVER_COUNT] = {
 
 // Driver names are matched exactly: case-sensitive, wide character by wide character. A
 // record the spooler left without a name never matches.
-static BOOL IsSameDriverName(LPCWSTR pszDriverName, LPCWSTR pszModelName) {
+static BOOL IsSameDriverName(LPCWSTR pszDriverName, LPCWSTR pszModelName)
+{
     if (pszDriverName == NULL) {
         return FALSE;
     }
@@ -24,17 +25,20 @@ static BOOL IsSameDriverName(LPCWSTR pszDriverName, LPCWSTR pszModelName) {
 }
 
 // Allocates a cleared block of cbSize bytes, or returns NULL.
-static LPBYTE AllocateCleared(DWORD cbSize) {
+static LPBYTE AllocateCleared(DWORD cbSize)
+{
     return static_cast<LPBYTE>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbSize));
 }
 
-static void FreeBlock(LPBYTE pBlock) {
+static void FreeBlock(LPBYTE pBlock)
+{
     if (pBlock != NULL) {
         HeapFree(GetProcessHeap(), 0, pBlock);
     }
 }
 
-DWORD IsModelPrinting() {
+DWORD IsModelPrinting()
+{
     TraceMessage(TEXT("QUORVANEIsModelPrinting()\n"));
 
     DWORD cbNeeded = 0;
@@ -104,7 +108,8 @@ DWORD IsModelPrinting() {
     return bFound ? 1 : 0;
 }
 
-DWORD GetNumberOfJobs(LPWSTR pPrinterName, DWORD* pcJobs) {
+DWORD GetNumberOfJobs(LPWSTR pPrinterName, DWORD* pcJobs)
+{
     HANDLE hPrinter = NULL;
     if (!OpenPrinterW(pPrinterName, &hPrinter, NULL)) {
         hPrinter = NULL;

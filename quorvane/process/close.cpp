@@ -3,7 +3,8 @@
 
 HelperProcess g_Process;
 
-void OnClose() {
+void OnClose()
+{
     ClearPortList();
     if (g_Process.hOnlyOneInstanceEvent != NULL) {
         CloseHandle(g_Process.hOnlyOneInstanceEvent);

@@ -11,7 +11,8 @@ static const SecurityTraceTexts kStartupSecurityTexts = {
 };
 
 // Creates the single-instance event. Returns FALSE when another helper already holds it.
-static BOOL CreateOnlyOneInstanceEvent(LPSECURITY_ATTRIBUTES pSecurityAttributes) {
+static BOOL CreateOnlyOneInstanceEvent(LPSECURITY_ATTRIBUTES pSecurityAttributes)
+{
     WCHAR szName[OBJECT_NAME_BUFFER_CHARS];
     BuildEventName(szName, ONLY_ONE_INSTANCE_EVENT_NAME);
 
@@ -34,7 +35,8 @@ static BOOL CreateOnlyOneInstanceEvent(LPSECURITY_ATTRIBUTES pSecurityAttributes
     return TRUE;
 }
 
-static void CreateSuspendModeEvent(LPSECURITY_ATTRIBUTES pSecurityAttributes) {
+static void CreateSuspendModeEvent(LPSECURITY_ATTRIBUTES pSecurityAttributes)
+{
     WCHAR szName[OBJECT_NAME_BUFFER_CHARS];
     BuildEventName(szName, SUSPEND_MODE_EVENT_NAME);
 
@@ -48,7 +50,8 @@ static void CreateSuspendModeEvent(LPSECURITY_ATTRIBUTES pSecurityAttributes) {
     }
 }
 
-static void CreateHelperWindow(HINSTANCE hInstance, HINSTANCE hPrevInstance) {
+static void CreateHelperWindow(HINSTANCE hInstance, HINSTANCE hPrevInstance)
+{
     if (hPrevInstance == NULL) {
         WNDCLASSW windowClass;
         windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -73,7 +76,8 @@ static void CreateHelperWindow(HINSTANCE hInstance, HINSTANCE hPrevInstance) {
 }
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR /*lpCmdLine*/,
-                   int /*nShowCmd*/) {
+                   int /*nShowCmd*/)
+{
     TraceMessage(TEXT(
         "QUORVANE--------------------------------------- WinMain ---------------------------\n"));
 

@@ -2,7 +2,8 @@
 #include "quorvane/process/helper_process.h"
 #include "quorvane/registry/port_messages.h"
 
-LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
     switch (uMsg) {
         case WM_DESTROY:
             PostQuitMessage(0);

@@ -4,12 +4,14 @@
 
 PortList g_PortList;
 
-void InitPortList() {
+void InitPortList()
+{
     g_PortList.pHead = NULL;
     g_PortList.nPorts = 0;
 }
 
-PortEntry* FindPort(ULONG_PTR hPort) {
+PortEntry* FindPort(ULONG_PTR hPort)
+{
     for (PortEntry* pEntry = g_PortList.pHead; pEntry != NULL; pEntry = pEntry->pNext) {
         if (pEntry->hPort == hPort) {
             return pEntry;
@@ -18,7 +20,8 @@ PortEntry* FindPort(ULONG_PTR hPort) {
     return NULL;
 }
 
-BOOL AddPort(ULONG_PTR hPort, HANDLE hMutex) {
+BOOL AddPort(ULONG_PTR hPort, HANDLE hMutex)
+{
     PortEntry* pEntry =
         static_cast<PortEntry*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(PortEntry)));
     if (pEntry == NULL) {
@@ -32,7 +35,8 @@ BOOL AddPort(ULONG_PTR hPort, HANDLE hMutex) {
     return TRUE;
 }
 
-void RemovePort(ULONG_PTR hPort) {
+void RemovePort(ULONG_PTR hPort)
+{
     PortEntry** ppLink = &g_PortList.pHead;
     while (*ppLink != NULL && (*ppLink)->hPort != hPort) {
         ppLink = &(*ppLink)->pNext;
@@ -47,7 +51,8 @@ void RemovePort(ULONG_PTR hPort) {
     g_PortList.nPorts--;
 }
 
-void ClosePortMutex(PortEntry* pEntry) {
+void ClosePortMutex(PortEntry* pEntry)
+{
     // The suspend arbitration acquires each mutex at most once before it gives it back, so one
     // release returns whatever this thread holds. It fails with ERROR_NOT_OWNER, harmlessly,
     // when the helper does not hold the mutex, which is the usual case.
@@ -55,7 +60,8 @@ void ClosePortMutex(PortEntry* pEntry) {
     CloseHandle(pEntry->hMutex);
 }
 
-void Dump(LPCWSTR pszCaller) {
+void Dump(LPCWSTR pszCaller)
+{
     TraceMessage(TEXT("QUORVANE%s : Dump() : %d Item(s)\n"), pszCaller, g_PortList.nPorts);
 
     int nIndex = 0;
@@ -66,7 +72,8 @@ void Dump(LPCWSTR pszCaller) {
     }
 }
 
-void ClearPortList() {
+void ClearPortList()
+{
     for (PortEntry* pEntry = g_PortList.pHead; pEntry != NULL; pEntry = pEntry->pNext) {
         ClosePortMutex(pEntry);
     }

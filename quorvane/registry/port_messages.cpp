@@ -11,7 +11,8 @@ static const SecurityTraceTexts kRegisterSecurityTexts = {
     TEXT("QUORVANEOnPowRegister() : SecurityDescriptor : SUCCESS\n"),
 };
 
-LRESULT OnPowRegister(HWND /*hwnd*/, WPARAM wParam, LPARAM /*lParam*/) {
+LRESULT OnPowRegister(HWND /*hwnd*/, WPARAM wParam, LPARAM /*lParam*/)
+{
     ULONG_PTR hPort = wParam;
 
     TraceMessage(TEXT("QUORVANEOnPowRegister() :.......\n"));
@@ -49,7 +50,8 @@ LRESULT OnPowRegister(HWND /*hwnd*/, WPARAM wParam, LPARAM /*lParam*/) {
     return 1;
 }
 
-LRESULT OnPowUnregister(HWND /*hwnd*/, WPARAM wParam, LPARAM /*lParam*/) {
+LRESULT OnPowUnregister(HWND /*hwnd*/, WPARAM wParam, LPARAM /*lParam*/)
+{
     ULONG_PTR hPort = wParam;
 
     TraceMessage(TEXT("QUORVANEOnPowUnregister ....Entering() :.......\n"));

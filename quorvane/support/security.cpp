@@ -4,7 +4,8 @@
 
 BOOL BuildOpenSecurityAttributes(const SecurityTraceTexts* pTexts,
                                  SECURITY_DESCRIPTOR* pSecurityDescriptor,
-                                 SECURITY_ATTRIBUTES* pSecurityAttributes) {
+                                 SECURITY_ATTRIBUTES* pSecurityAttributes)
+{
     if (!InitializeSecurityDescriptor(pSecurityDescriptor, SECURITY_DESCRIPTOR_REVISION)) {
         TraceMessage(pTexts->pszInitializeFailed, GetLastError());
         return FALSE;

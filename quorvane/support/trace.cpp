@@ -2,7 +2,8 @@
 
 #include <stdarg.h>
 
-void TraceMessage(LPCWSTR pszFormat, ...) {
+void TraceMessage(LPCWSTR pszFormat, ...)
+{
     WCHAR szMessage[TRACE_BUFFER_CHARS];
     va_list args;
 

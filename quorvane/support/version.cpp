@@ -5,7 +5,8 @@
 VersionCache g_VersionCache;
 
 // Systems that predate the extended structure reject its size; they accept the plain one.
-static void QueryVersion() {
+static void QueryVersion()
+{
     if (g_VersionCache.bKnown) {
         return;
     }
@@ -21,20 +22,24 @@ static void QueryVersion() {
     g_VersionCache.bKnown = bSucceeded ? 1 : 0;
 }
 
-static BOOL IsNt() {
+static BOOL IsNt()
+{
     QueryVersion();
     return g_VersionCache.bKnown && g_VersionCache.osvi.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
-BOOL IsNt5OrLater() {
+BOOL IsNt5OrLater()
+{
     return IsNt() && g_VersionCache.osvi.dwMajorVersion > 4;
 }
 
-BOOL IsNt6OrLater() {
+BOOL IsNt6OrLater()
+{
     return IsNt() && g_VersionCache.osvi.dwMajorVersion > 5;
 }
 
-BOOL IsWindows2000() {
+BOOL IsWindows2000()
+{
     return IsNt() && g_VersionCache.osvi.dwMajorVersion == 5 &&
            g_VersionCache.osvi.dwMinorVersion == 0;
 }

@@ -9,16 +9,19 @@ using namespace fakeos;
 
 namespace {
 
-std::u16string NameOf(LPCWSTR lpName) {
+std::u16string NameOf(LPCWSTR lpName)
+{
     return lpName != nullptr ? std::u16string(lpName) : std::u16string();
 }
 
-std::string CreateCallText(const char* pszCall, LPCWSTR lpName, bool bOpenSecurity) {
+std::string CreateCallText(const char* pszCall, LPCWSTR lpName, bool bOpenSecurity)
+{
     return std::string(pszCall) + "(" + Utf8(NameOf(lpName)) +
            (bOpenSecurity ? ", open" : ", default") + ")";
 }
 
-bool IsOpenSecurity(LPSECURITY_ATTRIBUTES lpAttributes) {
+bool IsOpenSecurity(LPSECURITY_ATTRIBUTES lpAttributes)
+{
     if (lpAttributes == nullptr || lpAttributes->nLength != sizeof(SECURITY_ATTRIBUTES)) {
         return false;
     }
@@ -28,7 +31,8 @@ bool IsOpenSecurity(LPSECURITY_ATTRIBUTES lpAttributes) {
            pDescriptor->Dacl == nullptr;
 }
 
-Object BlankObject(ObjectKind kind, const std::u16string& name) {
+Object BlankObject(ObjectKind kind, const std::u16string& name)
+{
     Object object{};
     object.kind = kind;
     object.name = name;
@@ -38,7 +42,8 @@ Object BlankObject(ObjectKind kind, const std::u16string& name) {
 
 // Creates or opens a named object for the helper, as CreateEventW and CreateMutexW do.
 HANDLE CreateOrOpen(ObjectKind kind, const Object& blank, LPCWSTR lpName, const char* pszCall,
-                    bool bOpenSecurity) {
+                    bool bOpenSecurity)
+{
     std::string callText = CreateCallText(pszCall, lpName, bOpenSecurity);
     Machine& m = TheMachine();
 
@@ -62,7 +67,8 @@ HANDLE CreateOrOpen(ObjectKind kind, const Object& blank, LPCWSTR lpName, const 
     return hHandle;
 }
 
-void CreateElsewhere(ObjectKind kind, const std::u16string& name) {
+void CreateElsewhere(ObjectKind kind, const std::u16string& name)
+{
     Object* pObject = FindNamed(name);
     if (pObject == nullptr) {
         pObject = &TheMachine().objects.at(NewObject(BlankObject(kind, name)));
@@ -70,7 +76,8 @@ void CreateElsewhere(ObjectKind kind, const std::u16string& name) {
     pObject->bHeldElsewhere = true;
 }
 
-bool IsAvailable(const Object& object) {
+bool IsAvailable(const Object& object)
+{
     if (object.kind == ObjectKind::Event) {
         return object.bSignalled;
     }
@@ -79,7 +86,8 @@ bool IsAvailable(const Object& object) {
 
 // Gives the helper what a satisfied wait gives: a mutex's ownership, an auto-reset event's
 // signal. Returns whether a mutex came abandoned.
-bool Acquire(Object* pObject) {
+bool Acquire(Object* pObject)
+{
     if (pObject->kind == ObjectKind::Event) {
         if (!pObject->bManualReset) {
             pObject->bSignalled = false;
@@ -97,15 +105,18 @@ bool Acquire(Object* pObject) {
 
 namespace fakeos {
 
-void CreateEventElsewhere(const std::u16string& name) {
+void CreateEventElsewhere(const std::u16string& name)
+{
     CreateElsewhere(ObjectKind::Event, name);
 }
 
-void CreateMutexElsewhere(const std::u16string& name) {
+void CreateMutexElsewhere(const std::u16string& name)
+{
     CreateElsewhere(ObjectKind::Mutex, name);
 }
 
-void HoldMutexElsewhere(const std::u16string& name) {
+void HoldMutexElsewhere(const std::u16string& name)
+{
     CreateElsewhere(ObjectKind::Mutex, name);
     Object* pObject = FindNamed(name);
     pObject->owner = Owner::Elsewhere;
@@ -121,7 +132,8 @@ void ReleaseMutexElsewhere(const std::u16string& name)
     }
 }
 
-void AbandonMutexElsewhere(const std::u16string& name) {
+void AbandonMutexElsewhere(const std::u16string& name)
+{
     HoldMutexElsewhere(name);
     Object* pObject = FindNamed(name);
     pObject->owner = Owner::None;
@@ -129,57 +141,68 @@ void AbandonMutexElsewhere(const std::u16string& name) {
     pObject->bAbandoned = true;
 }
 
-void ScriptWaitResult(DWORD dwResult, DWORD dwError) {
+void ScriptWaitResult(DWORD dwResult, DWORD dwError)
+{
     TheMachine().scriptedWaits.emplace_back(dwResult, dwError);
 }
 
-bool ObjectExists(const std::u16string& name) {
+bool ObjectExists(const std::u16string& name)
+{
     return FindNamed(name) != nullptr;
 }
 
-bool IsHeldByHelper(const std::u16string& name) {
+bool IsHeldByHelper(const std::u16string& name)
+{
     Object* pObject = FindNamed(name);
     return pObject != nullptr && pObject->kind == ObjectKind::Mutex &&
            pObject->owner == Owner::Helper;
 }
 
-bool IsEventSignalled(const std::u16string& name) {
+bool IsEventSignalled(const std::u16string& name)
+{
     Object* pObject = FindNamed(name);
     return pObject != nullptr && pObject->kind == ObjectKind::Event && pObject->bSignalled;
 }
 
-std::u16string NameOfHandle(HANDLE hHandle) {
+std::u16string NameOfHandle(HANDLE hHandle)
+{
     Object* pObject = LookUp(hHandle);
     return pObject != nullptr ? pObject->name : std::u16string();
 }
 
-void SetVersion(DWORD dwPlatformId, DWORD dwMajorVersion, DWORD dwMinorVersion) {
+void SetVersion(DWORD dwPlatformId, DWORD dwMajorVersion, DWORD dwMinorVersion)
+{
     Machine& m = TheMachine();
     m.dwPlatformId = dwPlatformId;
     m.dwMajorVersion = dwMajorVersion;
     m.dwMinorVersion = dwMinorVersion;
 }
 
-void SetVersionFailure(VersionFailure failure) {
+void SetVersionFailure(VersionFailure failure)
+{
     TheMachine().versionFailure = failure;
 }
 
-std::vector<DWORD> VersionQuerySizes() {
+std::vector<DWORD> VersionQuerySizes()
+{
     return TheMachine().versionQuerySizes;
 }
 
 }  // namespace fakeos
 
-DWORD WINAPI GetLastError(void) {
+DWORD WINAPI GetLastError(void)
+{
     return TheMachine().dwLastError;
 }
 
-void WINAPI SetLastError(DWORD dwErrCode) {
+void WINAPI SetLastError(DWORD dwErrCode)
+{
     TheMachine().dwLastError = dwErrCode;
 }
 
 HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
-                           LPCWSTR lpName) {
+                           LPCWSTR lpName)
+{
     if (ShouldFail(Api::CreateMutexW)) {
         Record(CreateCallText("CreateMutexW", lpName, IsOpenSecurity(lpMutexAttributes)) +
                " = NULL " + std::to_string(GetLastError()));
@@ -194,7 +217,8 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
 }
 
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
-                           BOOL bInitialState, LPCWSTR lpName) {
+                           BOOL bInitialState, LPCWSTR lpName)
+{
     if (ShouldFail(Api::CreateEventW)) {
         Record(CreateCallText("CreateEventW", lpName, IsOpenSecurity(lpEventAttributes)) +
                " = NULL " + std::to_string(GetLastError()));
@@ -209,7 +233,8 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManual
                         IsOpenSecurity(lpEventAttributes));
 }
 
-BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
+BOOL WINAPI ReleaseMutex(HANDLE hMutex)
+{
     std::string callText = "ReleaseMutex(" + HandleText(hMutex) + ")";
     Object* pObject = LookUp(hMutex);
     DWORD dwError = ERROR_SUCCESS;
@@ -232,7 +257,8 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
     return TRUE;
 }
 
-static BOOL SetEventState(HANDLE hEvent, bool bSignalled, const char* pszCall) {
+static BOOL SetEventState(HANDLE hEvent, bool bSignalled, const char* pszCall)
+{
     std::string callText = std::string(pszCall) + "(" + HandleText(hEvent) + ")";
     Object* pObject = LookUp(hEvent);
     if (pObject == nullptr || pObject->kind != ObjectKind::Event) {
@@ -245,16 +271,19 @@ static BOOL SetEventState(HANDLE hEvent, bool bSignalled, const char* pszCall) {
     return TRUE;
 }
 
-BOOL WINAPI SetEvent(HANDLE hEvent) {
+BOOL WINAPI SetEvent(HANDLE hEvent)
+{
     return SetEventState(hEvent, true, "SetEvent");
 }
 
-BOOL WINAPI ResetEvent(HANDLE hEvent) {
+BOOL WINAPI ResetEvent(HANDLE hEvent)
+{
     return SetEventState(hEvent, false, "ResetEvent");
 }
 
 DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
-                                    DWORD dwMilliseconds) {
+                                    DWORD dwMilliseconds)
+{
     Machine& m = TheMachine();
     std::string callText = "WaitForMultipleObjects(" + std::to_string(nCount) +
                            (bWaitAll ? ", all, " : ", any, ") + std::to_string(dwMilliseconds) +
@@ -319,11 +348,13 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
     return finish(WAIT_TIMEOUT, ERROR_SUCCESS);
 }
 
-DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
+{
     return WaitForMultipleObjects(1, &hHandle, TRUE, dwMilliseconds);
 }
 
-BOOL WINAPI CloseHandle(HANDLE hObject) {
+BOOL WINAPI CloseHandle(HANDLE hObject)
+{
     Machine& m = TheMachine();
     std::string callText = "CloseHandle(" + HandleText(hObject) + ")";
     auto it = m.handles.find(reinterpret_cast<ULONG_PTR>(hObject));
@@ -345,12 +376,13 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     return TRUE;
 }
 
-void WINAPI Sleep(DWORD dwMilliseconds) {
+void WINAPI Sleep(DWORD dwMilliseconds)
+{
     Record("Sleep(" + std::to_string(dwMilliseconds) + ")");
 }
 
-BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor,
-                                         DWORD dwRevision) {
+BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision)
+{
     if (ShouldFail(Api::InitializeSecurityDescriptor)) {
         return FALSE;
     }
@@ -364,7 +396,8 @@ BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescripto
 }
 
 BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent,
-                                      PACL pDacl, BOOL bDaclDefaulted) {
+                                      PACL pDacl, BOOL bDaclDefaulted)
+{
     if (ShouldFail(Api::SetSecurityDescriptorDacl)) {
         return FALSE;
     }
@@ -377,11 +410,13 @@ BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, 
 
 static int s_processHeap;
 
-HANDLE WINAPI GetProcessHeap(void) {
+HANDLE WINAPI GetProcessHeap(void)
+{
     return &s_processHeap;
 }
 
-LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
+LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes)
+{
     if (hHeap != &s_processHeap || ShouldFail(Api::HeapAlloc)) {
         return nullptr;
     }
@@ -392,7 +427,8 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
     return pBlock;
 }
 
-BOOL WINAPI HeapFree(HANDLE hHeap, DWORD /*dwFlags*/, LPVOID lpMem) {
+BOOL WINAPI HeapFree(HANDLE hHeap, DWORD /*dwFlags*/, LPVOID lpMem)
+{
     if (hHeap != &s_processHeap) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -404,7 +440,8 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD /*dwFlags*/, LPVOID lpMem) {
     return TRUE;
 }
 
-BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation)
+{
     Machine& m = TheMachine();
     DWORD cbSize = lpVersionInformation->dwOSVersionInfoSize;
     m.versionQuerySizes.push_back(cbSize);
@@ -423,6 +460,7 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
     return TRUE;
 }
 
-void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
+void WINAPI OutputDebugStringW(LPCWSTR lpOutputString)
+{
     TheMachine().traces.push_back(Utf8(lpOutputString));
 }

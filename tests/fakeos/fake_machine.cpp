@@ -5,12 +5,14 @@
 
 namespace fakeos {
 
-Machine& TheMachine() {
+Machine& TheMachine()
+{
     static Machine s_machine;
     return s_machine;
 }
 
-void Reset() {
+void Reset()
+{
     Machine& m = TheMachine();
     m = Machine{};
     m.dwPlatformId = VER_PLATFORM_WIN32_NT;
@@ -22,15 +24,18 @@ void Reset() {
     m.nextHandle = 0x100;
 }
 
-void FailCall(Api api, DWORD dwError, int nth) {
+void FailCall(Api api, DWORD dwError, int nth)
+{
     TheMachine().failures[api].push_back(Failure{nth - 1, dwError});
 }
 
-void FailEveryCall(Api api, DWORD dwError) {
+void FailEveryCall(Api api, DWORD dwError)
+{
     TheMachine().failures[api].push_back(Failure{-1, dwError});
 }
 
-bool ShouldFail(Api api) {
+bool ShouldFail(Api api)
+{
     Machine& m = TheMachine();
     auto it = m.failures.find(api);
     if (it == m.failures.end()) {
@@ -61,21 +66,25 @@ bool ShouldFail(Api api) {
     return bFail;
 }
 
-void Record(const std::string& call) {
+void Record(const std::string& call)
+{
     TheMachine().calls.push_back(call);
 }
 
-std::string Hex(ULONG_PTR value) {
+std::string Hex(ULONG_PTR value)
+{
     char szText[32];
     snprintf(szText, sizeof(szText), "0x%llx", value);
     return szText;
 }
 
-std::string HandleText(HANDLE hHandle) {
+std::string HandleText(HANDLE hHandle)
+{
     return Hex(reinterpret_cast<ULONG_PTR>(hHandle));
 }
 
-Object* LookUp(HANDLE hHandle) {
+Object* LookUp(HANDLE hHandle)
+{
     Machine& m = TheMachine();
     auto it = m.handles.find(reinterpret_cast<ULONG_PTR>(hHandle));
     if (it == m.handles.end()) {
@@ -84,7 +93,8 @@ Object* LookUp(HANDLE hHandle) {
     return &m.objects.at(it->second);
 }
 
-HANDLE NewHandle(int objectId) {
+HANDLE NewHandle(int objectId)
+{
     Machine& m = TheMachine();
     ULONG_PTR value = m.nextHandle;
     m.nextHandle += 4;
@@ -93,14 +103,16 @@ HANDLE NewHandle(int objectId) {
     return reinterpret_cast<HANDLE>(value);
 }
 
-int NewObject(const Object& object) {
+int NewObject(const Object& object)
+{
     Machine& m = TheMachine();
     int objectId = m.nextObjectId++;
     m.objects[objectId] = object;
     return objectId;
 }
 
-Object* FindNamed(const std::u16string& name, int* pObjectId) {
+Object* FindNamed(const std::u16string& name, int* pObjectId)
+{
     if (name.empty()) {
         return nullptr;
     }
@@ -115,20 +127,24 @@ Object* FindNamed(const std::u16string& name, int* pObjectId) {
     return nullptr;
 }
 
-std::vector<std::string> Traces() {
+std::vector<std::string> Traces()
+{
     return TheMachine().traces;
 }
 
-std::vector<std::string> Calls() {
+std::vector<std::string> Calls()
+{
     return TheMachine().calls;
 }
 
-void ClearRecords() {
+void ClearRecords()
+{
     TheMachine().traces.clear();
     TheMachine().calls.clear();
 }
 
-std::vector<std::string> CallsOf(const std::string& prefix) {
+std::vector<std::string> CallsOf(const std::string& prefix)
+{
     std::vector<std::string> matching;
     for (const std::string& call : TheMachine().calls) {
         if (call.compare(0, prefix.size(), prefix) == 0) {
@@ -138,15 +154,18 @@ std::vector<std::string> CallsOf(const std::string& prefix) {
     return matching;
 }
 
-int OpenHandleCount() {
+int OpenHandleCount()
+{
     return static_cast<int>(TheMachine().handles.size());
 }
 
-int OutstandingHeapBlocks() {
+int OutstandingHeapBlocks()
+{
     return TheMachine().nHeapBlocks;
 }
 
-std::string Utf8(const std::u16string& text) {
+std::string Utf8(const std::u16string& text)
+{
     std::string utf8;
     for (size_t i = 0; i < text.size(); i++) {
         char32_t c = text[i];
@@ -174,7 +193,8 @@ std::string Utf8(const std::u16string& text) {
     return utf8;
 }
 
-std::u16string Utf16(const std::string& text) {
+std::u16string Utf16(const std::string& text)
+{
     std::u16string utf16;
     for (size_t i = 0; i < text.size();) {
         unsigned char lead = static_cast<unsigned char>(text[i]);

@@ -8,23 +8,27 @@ using namespace fakeos;
 
 namespace {
 
-DWORD StringBytes(const std::u16string& text) {
+DWORD StringBytes(const std::u16string& text)
+{
     return static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
 }
 
-DWORD RecordBytes(const Printer& printer) {
+DWORD RecordBytes(const Printer& printer)
+{
     return static_cast<DWORD>(sizeof(PRINTER_INFO_2W)) + StringBytes(printer.name) +
            StringBytes(printer.driver);
 }
 
 // Copies a string into the tail of the caller's buffer, as the spooler packs them.
-LPWSTR PackString(LPBYTE* ppEnd, const std::u16string& text) {
+LPWSTR PackString(LPBYTE* ppEnd, const std::u16string& text)
+{
     *ppEnd -= StringBytes(text);
     memcpy(*ppEnd, text.c_str(), StringBytes(text));
     return reinterpret_cast<LPWSTR>(*ppEnd);
 }
 
-void FillRecord(PRINTER_INFO_2W* pRecord, LPBYTE* ppEnd, const Printer& printer) {
+void FillRecord(PRINTER_INFO_2W* pRecord, LPBYTE* ppEnd, const Printer& printer)
+{
     memset(pRecord, 0, sizeof(*pRecord));
     pRecord->pPrinterName = PackString(ppEnd, printer.name);
     pRecord->pDriverName = PackString(ppEnd, printer.driver);
@@ -35,14 +39,16 @@ void FillRecord(PRINTER_INFO_2W* pRecord, LPBYTE* ppEnd, const Printer& printer)
 
 namespace fakeos {
 
-void AddPrinter(const std::u16string& printerName, const std::u16string& driverName, DWORD cJobs) {
+void AddPrinter(const std::u16string& printerName, const std::u16string& driverName, DWORD cJobs)
+{
     TheMachine().printers.push_back(Printer{printerName, driverName, cJobs});
 }
 
 }  // namespace fakeos
 
 BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
-                          LPDWORD pcbNeeded, LPDWORD pcReturned) {
+                          LPDWORD pcbNeeded, LPDWORD pcReturned)
+{
     Machine& m = TheMachine();
     std::string callText = "EnumPrintersW(" + std::to_string(Flags) + ", " + std::to_string(Level) +
                            ", " + std::to_string(cbBuf) + ")";
@@ -79,7 +85,8 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
     return TRUE;
 }
 
-BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault) {
+BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault)
+{
     Machine& m = TheMachine();
     std::string callText = "OpenPrinterW(" +
                            (pPrinterName != nullptr ? Utf8(pPrinterName) : std::string("NULL")) +
@@ -105,7 +112,8 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
 }
 
 BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf,
-                        LPDWORD pcbNeeded) {
+                        LPDWORD pcbNeeded)
+{
     std::string callText = "GetPrinterW(" + HandleText(hPrinter) + ", " + std::to_string(Level) +
                            ", " + std::to_string(cbBuf) + ")";
     *pcbNeeded = 0;
@@ -137,7 +145,8 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
     return TRUE;
 }
 
-BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
+BOOL WINAPI ClosePrinter(HANDLE hPrinter)
+{
     Object* pObject = LookUp(hPrinter);
     if (pObject == nullptr || pObject->kind != ObjectKind::Printer) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -8,7 +8,8 @@ namespace {
 // Stand-ins for system resources: only their identity matters.
 int s_moduleInstance, s_applicationIcon, s_arrowCursor, s_whiteBrush;
 
-Window* FindWindowRecord(HWND hWnd) {
+Window* FindWindowRecord(HWND hWnd)
+{
     auto& windows = TheMachine().windows;
     auto it = windows.find(reinterpret_cast<ULONG_PTR>(hWnd));
     return it != windows.end() ? &it->second : nullptr;
@@ -18,11 +19,13 @@ Window* FindWindowRecord(HWND hWnd) {
 
 namespace fakeos {
 
-void PostToHelper(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+void PostToHelper(UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
     TheMachine().queue.push_back(QueuedMessage{uMsg, wParam, lParam, false, {}});
 }
 
-void SendToHelper(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+void SendToHelper(UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
     TheMachine().queue.push_back(QueuedMessage{uMsg, wParam, lParam, true, {}});
 }
 
@@ -31,15 +34,18 @@ void QueueAction(std::function<void()> action)
     TheMachine().queue.push_back(QueuedMessage{WM_NULL, 0, 0, false, std::move(action)});
 }
 
-std::vector<LRESULT> SentMessageAnswers() {
+std::vector<LRESULT> SentMessageAnswers()
+{
     return TheMachine().sentAnswers;
 }
 
-bool MessageQueueRanDry() {
+bool MessageQueueRanDry()
+{
     return TheMachine().bQueueRanDry;
 }
 
-HWND FindHelperWindow() {
+HWND FindHelperWindow()
+{
     for (auto& [value, window] : TheMachine().windows) {
         if (window.className == u"QUORVANE") {
             return reinterpret_cast<HWND>(value);
@@ -48,7 +54,8 @@ HWND FindHelperWindow() {
     return nullptr;
 }
 
-WNDCLASSW RegisteredClass(const std::u16string& className) {
+WNDCLASSW RegisteredClass(const std::u16string& className)
+{
     auto& classes = TheMachine().classes;
     auto it = classes.find(className);
     return it != classes.end() ? it->second : WNDCLASSW{};
@@ -56,25 +63,30 @@ WNDCLASSW RegisteredClass(const std::u16string& className) {
 
 }  // namespace fakeos
 
-HMODULE WINAPI GetModuleHandleW(LPCWSTR /*lpModuleName*/) {
+HMODULE WINAPI GetModuleHandleW(LPCWSTR /*lpModuleName*/)
+{
     return reinterpret_cast<HMODULE>(&s_moduleInstance);
 }
 
-HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
+HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName)
+{
     bool bSystemIcon = hInstance == nullptr && lpIconName == IDI_APPLICATION;
     return bSystemIcon ? reinterpret_cast<HICON>(&s_applicationIcon) : nullptr;
 }
 
-HCURSOR WINAPI LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName) {
+HCURSOR WINAPI LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName)
+{
     bool bSystemCursor = hInstance == nullptr && lpCursorName == IDC_ARROW;
     return bSystemCursor ? reinterpret_cast<HCURSOR>(&s_arrowCursor) : nullptr;
 }
 
-HGDIOBJ WINAPI GetStockObject(int i) {
+HGDIOBJ WINAPI GetStockObject(int i)
+{
     return i == WHITE_BRUSH ? &s_whiteBrush : nullptr;
 }
 
-ATOM WINAPI RegisterClassW(const WNDCLASSW* lpWndClass) {
+ATOM WINAPI RegisterClassW(const WNDCLASSW* lpWndClass)
+{
     Machine& m = TheMachine();
     std::u16string className = lpWndClass->lpszClassName;
     if (ShouldFail(Api::RegisterClassW)) {
@@ -96,7 +108,8 @@ ATOM WINAPI RegisterClassW(const WNDCLASSW* lpWndClass) {
 
 HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
                             DWORD dwStyle, int X, int Y, int nWidth, int nHeight, HWND hWndParent,
-                            HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam) {
+                            HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam)
+{
     Machine& m = TheMachine();
     std::string callText =
         "CreateWindowExW(" + Hex(dwExStyle) + ", " + Utf8(lpClassName) + ", " + Utf8(lpWindowName) +
@@ -121,17 +134,20 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
     return reinterpret_cast<HWND>(value);
 }
 
-BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
+{
     Record("ShowWindow(" + HandleText(hWnd) + ", " + std::to_string(nCmdShow) + ")");
     return FALSE;  // the window was not visible before
 }
 
-BOOL WINAPI UpdateWindow(HWND hWnd) {
+BOOL WINAPI UpdateWindow(HWND hWnd)
+{
     Record("UpdateWindow(" + HandleText(hWnd) + ")");
     return FindWindowRecord(hWnd) != nullptr;
 }
 
-BOOL WINAPI DestroyWindow(HWND hWnd) {
+BOOL WINAPI DestroyWindow(HWND hWnd)
+{
     Window* pWindow = FindWindowRecord(hWnd);
     if (pWindow == nullptr) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -144,15 +160,16 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
     return TRUE;
 }
 
-LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM /*wParam*/, LPARAM /*lParam*/) {
+LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM /*wParam*/, LPARAM /*lParam*/)
+{
     if (Msg == WM_CLOSE) {
         DestroyWindow(hWnd);
     }
     return 0;
 }
 
-BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND /*hWnd*/, UINT /*wMsgFilterMin*/,
-                        UINT /*wMsgFilterMax*/) {
+BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND /*hWnd*/, UINT /*wMsgFilterMin*/, UINT /*wMsgFilterMax*/)
+{
     Machine& m = TheMachine();
     for (;;) {
         if (m.queue.empty()) {
@@ -191,11 +208,13 @@ BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND /*hWnd*/, UINT /*wMsgFilterMin*/,
     }
 }
 
-BOOL WINAPI TranslateMessage(const MSG* /*lpMsg*/) {
+BOOL WINAPI TranslateMessage(const MSG* /*lpMsg*/)
+{
     return FALSE;
 }
 
-LRESULT WINAPI DispatchMessageW(const MSG* lpMsg) {
+LRESULT WINAPI DispatchMessageW(const MSG* lpMsg)
+{
     Window* pWindow = FindWindowRecord(lpMsg->hwnd);
     if (pWindow == nullptr) {
         return 0;
@@ -203,23 +222,27 @@ LRESULT WINAPI DispatchMessageW(const MSG* lpMsg) {
     return pWindow->pfnWndProc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
 }
 
-void WINAPI PostQuitMessage(int nExitCode) {
+void WINAPI PostQuitMessage(int nExitCode)
+{
     Record("PostQuitMessage(" + std::to_string(nExitCode) + ")");
     TheMachine().bQuitPosted = true;
 }
 
-BOOL WINAPI PostMessageW(HWND /*hWnd*/, UINT Msg, WPARAM wParam, LPARAM lParam) {
+BOOL WINAPI PostMessageW(HWND /*hWnd*/, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
     PostToHelper(Msg, wParam, lParam);
     return TRUE;
 }
 
-LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
     Window* pWindow = FindWindowRecord(hWnd);
     return pWindow != nullptr ? pWindow->pfnWndProc(hWnd, Msg, wParam, lParam) : 0;
 }
 
 LRESULT WINAPI SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam,
-                                   UINT /*fuFlags*/, UINT /*uTimeout*/, PDWORD_PTR lpdwResult) {
+                                   UINT /*fuFlags*/, UINT /*uTimeout*/, PDWORD_PTR lpdwResult)
+{
     Window* pWindow = FindWindowRecord(hWnd);
     if (pWindow == nullptr) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -232,7 +255,8 @@ LRESULT WINAPI SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lP
     return 1;
 }
 
-HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR /*lpWindowName*/) {
+HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR /*lpWindowName*/)
+{
     for (auto& [value, window] : TheMachine().windows) {
         if (lpClassName == nullptr || window.className == lpClassName) {
             return reinterpret_cast<HWND>(value);

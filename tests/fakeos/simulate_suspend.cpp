@@ -25,7 +25,9 @@ void ShowNewTraces()
 
 const char* AnswerText(LRESULT lAnswer)
 {
-    return lAnswer == TRUE ? "TRUE" : lAnswer == BROADCAST_QUERY_DENY ? "BROADCAST_QUERY_DENY" : "0";
+    return lAnswer == TRUE                   ? "TRUE"
+           : lAnswer == BROADCAST_QUERY_DENY ? "BROADCAST_QUERY_DENY"
+                                             : "0";
 }
 
 // Shows what the helper traced and answered since the last look.

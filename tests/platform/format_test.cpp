@@ -25,7 +25,8 @@ constexpr WCHAR kSentinel = static_cast<WCHAR>(0x2A2A);
 constexpr std::size_t kCapacity = 128;
 
 // Wide text as ASCII for failure messages, the rest escaped: WCHAR differs between the hosts.
-std::string printable(const WideText& text) {
+std::string printable(const WideText& text)
+{
     std::string result;
     for (const WCHAR unit : text) {
         const auto code = static_cast<unsigned>(unit);
@@ -40,18 +41,21 @@ std::string printable(const WideText& text) {
     return result;
 }
 
-std::string printable(const WCHAR* text) {
+std::string printable(const WCHAR* text)
+{
     return printable(WideText(text));
 }
 
-void fillWithSentinel(WCHAR* buffer, std::size_t length) {
+void fillWithSentinel(WCHAR* buffer, std::size_t length)
+{
     for (std::size_t i = 0; i < length; ++i) {
         buffer[i] = kSentinel;
     }
 }
 
 // The index of the first cell from `from` on that is not the sentinel, or `length` if none.
-std::size_t firstWrittenFrom(const WCHAR* buffer, std::size_t from, std::size_t length) {
+std::size_t firstWrittenFrom(const WCHAR* buffer, std::size_t from, std::size_t length)
+{
     while (from < length && buffer[from] == kSentinel) {
         ++from;
     }
@@ -61,7 +65,8 @@ std::size_t firstWrittenFrom(const WCHAR* buffer, std::size_t from, std::size_t 
 // Formats into a roomy buffer and checks the plain success contract: the length is returned,
 // the terminator follows the text, and nothing after it is touched.
 template <class... Args>
-WideText formatted(const WCHAR* format, Args... args) {
+WideText formatted(const WCHAR* format, Args... args)
+{
     WCHAR buffer[kCapacity];
     fillWithSentinel(buffer, kCapacity);
     const int length = _snwprintf(buffer, kCapacity, format, args...);
@@ -76,7 +81,8 @@ WideText formatted(const WCHAR* format, Args... args) {
     return WideText(buffer, end);
 }
 
-int formatWithList(WCHAR* buffer, std::size_t count, const WCHAR* format, ...) {
+int formatWithList(WCHAR* buffer, std::size_t count, const WCHAR* format, ...)
+{
     va_list arguments;
     va_start(arguments, format);
     const int result = _vsnwprintf(buffer, count, format, arguments);
@@ -84,7 +90,8 @@ int formatWithList(WCHAR* buffer, std::size_t count, const WCHAR* format, ...) {
     return result;
 }
 
-HRESULT formatBounded(WCHAR* dest, std::size_t cbDest, const WCHAR* format, ...) {
+HRESULT formatBounded(WCHAR* dest, std::size_t cbDest, const WCHAR* format, ...)
+{
     va_list arguments;
     va_start(arguments, format);
     const HRESULT result = StringCbVPrintfW(dest, cbDest, format, arguments);
@@ -94,7 +101,8 @@ HRESULT formatBounded(WCHAR* dest, std::size_t cbDest, const WCHAR* format, ...)
 
 // --- _vsnwprintf's buffer contract -------------------------------------------------------------
 
-TEST(VsnwprintfCount, TerminatesOnlyWhenThereIsRoomAndReportsTruncation) {
+TEST(VsnwprintfCount, TerminatesOnlyWhenThereIsRoomAndReportsTruncation)
+{
     // "abc-7" is five characters.
     struct Case {
         std::size_t count;
@@ -130,7 +138,8 @@ TEST(VsnwprintfCount, TerminatesOnlyWhenThereIsRoomAndReportsTruncation) {
 
 // --- StringCbPrintfW's byte budget ---------------------------------------------------------------
 
-TEST(StringCbPrintfW, KeepsOneCharacterOfTheBudgetForTheTerminator) {
+TEST(StringCbPrintfW, KeepsOneCharacterOfTheBudgetForTheTerminator)
+{
     // The buffer is larger than the budget passed, so that a write past the budget shows.
     constexpr std::size_t kBufferChars = 504;  // 1008 bytes
     struct Case {
@@ -170,7 +179,8 @@ TEST(StringCbPrintfW, KeepsOneCharacterOfTheBudgetForTheTerminator) {
     }
 }
 
-TEST(StringCbPrintfW, RejectsBudgetsOfNoCharacterOrAboveTheMaximum) {
+TEST(StringCbPrintfW, RejectsBudgetsOfNoCharacterOrAboveTheMaximum)
+{
     struct Case {
         std::size_t cbDest;
         HRESULT expected;
@@ -201,7 +211,8 @@ TEST(StringCbPrintfW, RejectsBudgetsOfNoCharacterOrAboveTheMaximum) {
 
 // --- Conversions ------------------------------------------------------------------------------
 
-TEST(WideFormat, Int32Conversions) {
+TEST(WideFormat, Int32Conversions)
+{
     struct Case {
         const WCHAR* format;
         int value;
@@ -263,7 +274,8 @@ TEST(WideFormat, Int32Conversions) {
     }
 }
 
-TEST(WideFormat, SignedInt64Conversions) {
+TEST(WideFormat, SignedInt64Conversions)
+{
     struct Case {
         const WCHAR* format;
         long long value;
@@ -283,7 +295,8 @@ TEST(WideFormat, SignedInt64Conversions) {
     }
 }
 
-TEST(WideFormat, UnsignedInt64Conversions) {
+TEST(WideFormat, UnsignedInt64Conversions)
+{
     constexpr ULONG_PTR kAllOnes = ~ULONG_PTR{0};
     struct Case {
         const WCHAR* format;
@@ -310,7 +323,8 @@ TEST(WideFormat, UnsignedInt64Conversions) {
     }
 }
 
-TEST(WideFormat, WidthAndPrecisionFromArguments) {
+TEST(WideFormat, WidthAndPrecisionFromArguments)
+{
     struct Case {
         const WCHAR* format;
         int width;
@@ -344,7 +358,8 @@ TEST(WideFormat, WidthAndPrecisionFromArguments) {
     }
 }
 
-TEST(WideFormat, WideStrings) {
+TEST(WideFormat, WideStrings)
+{
     struct Case {
         const WCHAR* format;
         const WCHAR* value;
@@ -374,7 +389,8 @@ TEST(WideFormat, WideStrings) {
     }
 }
 
-TEST(WideFormat, NarrowStrings) {
+TEST(WideFormat, NarrowStrings)
+{
     struct Case {
         const WCHAR* format;
         const char* value;
@@ -392,7 +408,8 @@ TEST(WideFormat, NarrowStrings) {
     }
 }
 
-TEST(WideFormat, PrecisionBoundsTheReadOfAnUnterminatedString) {
+TEST(WideFormat, PrecisionBoundsTheReadOfAnUnterminatedString)
+{
     // Neither array has a terminator: reading one element further is an overrun.
     const WCHAR wide[3] = {TEXT('a'), TEXT('b'), TEXT('c')};
     const char narrow[2] = {'x', 'y'};
@@ -400,7 +417,8 @@ TEST(WideFormat, PrecisionBoundsTheReadOfAnUnterminatedString) {
     EXPECT_EQ(printable(formatted(TEXT("%.2S"), narrow)), "xy");
 }
 
-TEST(WideFormat, Characters) {
+TEST(WideFormat, Characters)
+{
     struct Case {
         const WCHAR* format;
         int value;
@@ -419,12 +437,14 @@ TEST(WideFormat, Characters) {
     }
 }
 
-TEST(WideFormat, NulCharacterIsWrittenAndCounted) {
+TEST(WideFormat, NulCharacterIsWrittenAndCounted)
+{
     const WideText expected{TEXT('a'), 0, TEXT('b')};
     EXPECT_EQ(printable(formatted(TEXT("a%cb"), 0)), printable(expected));
 }
 
-TEST(WideFormat, PointersAreSixteenUppercaseDigits) {
+TEST(WideFormat, PointersAreSixteenUppercaseDigits)
+{
     struct Case {
         const WCHAR* format;
         std::uintptr_t address;
@@ -445,12 +465,14 @@ TEST(WideFormat, PointersAreSixteenUppercaseDigits) {
     }
 }
 
-TEST(WideFormat, PercentSignsConsumeNoArgument) {
+TEST(WideFormat, PercentSignsConsumeNoArgument)
+{
     EXPECT_EQ(printable(formatted(TEXT("100%%"))), "100%");
     EXPECT_EQ(printable(formatted(TEXT("%%d %d"), 5)), "%d 5");
 }
 
-TEST(WideFormat, MessagesOfSeveralArguments) {
+TEST(WideFormat, MessagesOfSeveralArguments)
+{
     EXPECT_EQ(printable(formatted(TEXT("QUORVANE[%d] hPort = %016Ix, hMutex = %016Ix\n"), 1234,
                                   ULONG_PTR{0xABC}, ~ULONG_PTR{0})),
               "QUORVANE[1234] hPort = 0000000000000abc, hMutex = ffffffffffffffff\\x{000A}");
@@ -465,7 +487,8 @@ TEST(WideFormat, MessagesOfSeveralArguments) {
 
 // An unknown or malformed conversion is copied verbatim and consumes no argument: each format
 // here is followed by "%d" for the one argument, 7, that is passed.
-TEST(WideFormatOwnRules, UnknownConversionsAreCopiedVerbatim) {
+TEST(WideFormatOwnRules, UnknownConversionsAreCopiedVerbatim)
+{
     const WCHAR* const formats[] = {
         TEXT("%y"),   TEXT("%-5y"),  TEXT("%*y"),           TEXT("%.*y"),           TEXT("%n"),
         TEXT("%hn"),  TEXT("%f"),    TEXT("%Lf"),           TEXT("%lls"),           TEXT("%I64s"),
@@ -479,7 +502,8 @@ TEST(WideFormatOwnRules, UnknownConversionsAreCopiedVerbatim) {
     }
 }
 
-TEST(WideFormatOwnRules, FormatEndingInsideAConversionIsCopied) {
+TEST(WideFormatOwnRules, FormatEndingInsideAConversionIsCopied)
+{
     const WCHAR* const formats[] = {TEXT("abc%"), TEXT("abc%-"), TEXT("abc%5."), TEXT("abc%I6")};
     for (const WCHAR* format : formats) {
         SCOPED_TRACE(printable(format));
@@ -487,7 +511,8 @@ TEST(WideFormatOwnRules, FormatEndingInsideAConversionIsCopied) {
     }
 }
 
-TEST(WideFormatOwnRules, VerbatimCopyHonoursTheCount) {
+TEST(WideFormatOwnRules, VerbatimCopyHonoursTheCount)
+{
     WCHAR buffer[8];
     fillWithSentinel(buffer, 8);
     EXPECT_EQ(_snwprintf(buffer, 3, TEXT("%-5y"), 7), -1);
@@ -495,7 +520,8 @@ TEST(WideFormatOwnRules, VerbatimCopyHonoursTheCount) {
     EXPECT_EQ(firstWrittenFrom(buffer, 3, 8), std::size_t{8});
 }
 
-TEST(WideFormatOwnRules, HugeWidthsStayWithinTheBufferAndOverflowIsReported) {
+TEST(WideFormatOwnRules, HugeWidthsStayWithinTheBufferAndOverflowIsReported)
+{
     WCHAR buffer[8];
     fillWithSentinel(buffer, 8);
     EXPECT_EQ(_snwprintf(buffer, 4, TEXT("%2000000000d"), 1), -1);
@@ -512,7 +538,8 @@ TEST(WideFormatOwnRules, HugeWidthsStayWithinTheBufferAndOverflowIsReported) {
     EXPECT_EQ(firstWrittenFrom(buffer, 4, 8), std::size_t{8});
 }
 
-TEST(WideFormatOwnRules, NullArguments) {
+TEST(WideFormatOwnRules, NullArguments)
+{
     WCHAR buffer[8];
     fillWithSentinel(buffer, 8);
     EXPECT_EQ(_snwprintf(nullptr, 5, TEXT("%d"), 1), -1);
@@ -527,7 +554,8 @@ TEST(WideFormatOwnRules, NullArguments) {
     EXPECT_EQ(firstWrittenFrom(buffer, 1, 8), std::size_t{8});
 }
 
-TEST(WideFormatOwnRules, NarrowTextIsUtf8) {
+TEST(WideFormatOwnRules, NarrowTextIsUtf8)
+{
     struct Case {
         const WCHAR* format;
         const char* value;
@@ -559,7 +587,8 @@ TEST(WideFormatOwnRules, NarrowTextIsUtf8) {
     }
 }
 
-TEST(WideFormatOwnRules, NarrowCharactersAndOtherChoices) {
+TEST(WideFormatOwnRules, NarrowCharactersAndOtherChoices)
+{
     struct Case {
         const WCHAR* format;
         int value;

@@ -8,19 +8,22 @@ namespace {
 
 using ObjectNamesTest = HelperTest;
 
-std::string PortMutexName(ULONG_PTR hPort) {
+std::string PortMutexName(ULONG_PTR hPort)
+{
     WCHAR szName[OBJECT_NAME_BUFFER_CHARS];
     BuildPortMutexName(szName, hPort);
     return fakeos::Utf8(szName);
 }
 
-std::string EventName(LPCWSTR pszBaseName) {
+std::string EventName(LPCWSTR pszBaseName)
+{
     WCHAR szName[OBJECT_NAME_BUFFER_CHARS];
     BuildEventName(szName, pszBaseName);
     return fakeos::Utf8(szName);
 }
 
-TEST_F(ObjectNamesTest, PortMutexNameCarriesTheKeyInSixteenLowercaseDigits) {
+TEST_F(ObjectNamesTest, PortMutexNameCarriesTheKeyInSixteenLowercaseDigits)
+{
     const struct {
         ULONG_PTR hPort;
         const char* pszName;
@@ -35,7 +38,8 @@ TEST_F(ObjectNamesTest, PortMutexNameCarriesTheKeyInSixteenLowercaseDigits) {
     }
 }
 
-TEST_F(ObjectNamesTest, EventNamesGetThePrefixOfTheVersion) {
+TEST_F(ObjectNamesTest, EventNamesGetThePrefixOfTheVersion)
+{
     EXPECT_EQ("Global\\QUORVANE.OnlyOneInstance", EventName(ONLY_ONE_INSTANCE_EVENT_NAME));
     EXPECT_EQ("Global\\QUORVANE.SuspendMode", EventName(SUSPEND_MODE_EVENT_NAME));
 

@@ -9,12 +9,14 @@ using PortRegistryTest = HelperTest;
 
 const ULONG_PTR kPortA = 0xA1, kPortB = 0xB2, kPortC = 0xC3;
 
-std::string CreatedLine(ULONG_PTR hPort) {
+std::string CreatedLine(ULONG_PTR hPort)
+{
     return "QUORVANEOnPowRegister() : CreateMutex(" + MutexName(hPort) + ") SUCCESS\n";
 }
 
 // The dump lines of the registry as it stands: the count, then each entry from the head.
-Lines DumpOf(const std::string& caller) {
+Lines DumpOf(const std::string& caller)
+{
     Lines lines{"QUORVANE" + caller + " : Dump() : " + std::to_string(g_PortList.nPorts) +
                 " Item(s)\n"};
     int nIndex = 0;
@@ -24,7 +26,8 @@ Lines DumpOf(const std::string& caller) {
     return lines;
 }
 
-Lines Concat(std::initializer_list<Lines> parts) {
+Lines Concat(std::initializer_list<Lines> parts)
+{
     Lines all;
     for (const Lines& part : parts) {
         all.insert(all.end(), part.begin(), part.end());
@@ -32,7 +35,8 @@ Lines Concat(std::initializer_list<Lines> parts) {
     return all;
 }
 
-std::vector<ULONG_PTR> KeysInChainOrder() {
+std::vector<ULONG_PTR> KeysInChainOrder()
+{
     std::vector<ULONG_PTR> keys;
     for (PortEntry* pEntry = g_PortList.pHead; pEntry != NULL; pEntry = pEntry->pNext) {
         keys.push_back(pEntry->hPort);
@@ -40,7 +44,8 @@ std::vector<ULONG_PTR> KeysInChainOrder() {
     return keys;
 }
 
-TEST_F(PortRegistryTest, RegistrationOpensTheOpenlySecuredMutexAndDumps) {
+TEST_F(PortRegistryTest, RegistrationOpensTheOpenlySecuredMutexAndDumps)
+{
     RegisterPort(0x1F4);
 
     HANDLE hMutex = MutexHandleOf(0x1F4);
@@ -56,7 +61,8 @@ TEST_F(PortRegistryTest, RegistrationOpensTheOpenlySecuredMutexAndDumps) {
     EXPECT_FALSE(fakeos::IsHeldByHelper(MutexName16(0x1F4)));
 }
 
-TEST_F(PortRegistryTest, MutexCreatedByThePortSideFirstIsOpened) {
+TEST_F(PortRegistryTest, MutexCreatedByThePortSideFirstIsOpened)
+{
     fakeos::CreateMutexElsewhere(MutexName16(kPortA));
 
     RegisterPort(kPortA);
@@ -65,7 +71,8 @@ TEST_F(PortRegistryTest, MutexCreatedByThePortSideFirstIsOpened) {
     EXPECT_EQ(KeysInChainOrder(), std::vector<ULONG_PTR>{kPortA});
 }
 
-TEST_F(PortRegistryTest, NewestRegistrationComesFirst) {
+TEST_F(PortRegistryTest, NewestRegistrationComesFirst)
+{
     RegisterPort(kPortA);
     RegisterPort(kPortB);
     RegisterPort(kPortC);
@@ -79,7 +86,8 @@ TEST_F(PortRegistryTest, NewestRegistrationComesFirst) {
     EXPECT_EQ(lastDump[3], DumpEntry(2, kPortA, MutexHandleOf(kPortA)));
 }
 
-TEST_F(PortRegistryTest, RegisteringAKeyAgainReplacesItsEntry) {
+TEST_F(PortRegistryTest, RegisteringAKeyAgainReplacesItsEntry)
+{
     RegisterPort(kPortA);
     RegisterPort(kPortB);
     HANDLE hOldMutex = MutexHandleOf(kPortA);
@@ -100,7 +108,8 @@ TEST_F(PortRegistryTest, RegisteringAKeyAgainReplacesItsEntry) {
     EXPECT_EQ(fakeos::OpenHandleCount(), 2);
 }
 
-TEST_F(PortRegistryTest, FailedCreationOnReRegistrationLeavesTheKeyUnregistered) {
+TEST_F(PortRegistryTest, FailedCreationOnReRegistrationLeavesTheKeyUnregistered)
+{
     RegisterPort(kPortA);
     RegisterPort(kPortB);
     ForgetRecords();
@@ -119,7 +128,8 @@ TEST_F(PortRegistryTest, FailedCreationOnReRegistrationLeavesTheKeyUnregistered)
     EXPECT_EQ(fakeos::OpenHandleCount(), 1);
 }
 
-TEST_F(PortRegistryTest, SecurityFailureFallsBackToDefaultSecurity) {
+TEST_F(PortRegistryTest, SecurityFailureFallsBackToDefaultSecurity)
+{
     const struct {
         fakeos::Api api;
         const char* pszTrace;
@@ -147,7 +157,8 @@ TEST_F(PortRegistryTest, SecurityFailureFallsBackToDefaultSecurity) {
     }
 }
 
-TEST_F(PortRegistryTest, EntryThatCannotBeAllocatedLeavesNoHandleBehind) {
+TEST_F(PortRegistryTest, EntryThatCannotBeAllocatedLeavesNoHandleBehind)
+{
     fakeos::FailCall(fakeos::Api::HeapAlloc, 0);
 
     RegisterPort(kPortA);
@@ -161,7 +172,8 @@ TEST_F(PortRegistryTest, EntryThatCannotBeAllocatedLeavesNoHandleBehind) {
     EXPECT_FALSE(fakeos::ObjectExists(MutexName16(kPortA)));
 }
 
-TEST_F(PortRegistryTest, UnregisteringTheOnlyPortEmptiesTheRegistry) {
+TEST_F(PortRegistryTest, UnregisteringTheOnlyPortEmptiesTheRegistry)
+{
     RegisterPort(kPortA);
     HANDLE hMutex = MutexHandleOf(kPortA);
     ForgetRecords();
@@ -180,7 +192,8 @@ TEST_F(PortRegistryTest, UnregisteringTheOnlyPortEmptiesTheRegistry) {
     EXPECT_EQ(fakeos::OutstandingHeapBlocks(), 0);
 }
 
-TEST_F(PortRegistryTest, UnregisteringAnAbsentKeyChangesNothing) {
+TEST_F(PortRegistryTest, UnregisteringAnAbsentKeyChangesNothing)
+{
     RegisterPort(kPortA);
     RegisterPort(kPortB);
     RegisterPort(kPortC);
@@ -195,7 +208,8 @@ TEST_F(PortRegistryTest, UnregisteringAnAbsentKeyChangesNothing) {
     EXPECT_TRUE(fakeos::Calls().empty());
 }
 
-TEST_F(PortRegistryTest, UnregisteringFromAnEmptyRegistryOnlyTraces) {
+TEST_F(PortRegistryTest, UnregisteringFromAnEmptyRegistryOnlyTraces)
+{
     UnregisterPort(kPortA);
 
     EXPECT_EQ(fakeos::Traces(), (Lines{"QUORVANEOnPowUnregister ....Entering() :.......\n",
@@ -204,7 +218,8 @@ TEST_F(PortRegistryTest, UnregisteringFromAnEmptyRegistryOnlyTraces) {
 }
 
 // Keys are compared whole: zero is an ordinary key, and the upper 32 bits count.
-TEST_F(PortRegistryTest, KeysAreWhole64BitIdentities) {
+TEST_F(PortRegistryTest, KeysAreWhole64BitIdentities)
+{
     const ULONG_PTR kLow = 0x5, kHigh = 0x100000005, kZero = 0, kAllOnes = ~0ull;
     for (ULONG_PTR hPort : {kLow, kHigh, kZero, kAllOnes}) {
         RegisterPort(hPort);
@@ -220,7 +235,8 @@ TEST_F(PortRegistryTest, KeysAreWhole64BitIdentities) {
     EXPECT_FALSE(fakeos::ObjectExists(MutexName16(kZero)));
 }
 
-TEST_F(PortRegistryTest, RemovingFromTheMiddleKeepsTheChain) {
+TEST_F(PortRegistryTest, RemovingFromTheMiddleKeepsTheChain)
+{
     RegisterPort(kPortA);
     RegisterPort(kPortB);
     RegisterPort(kPortC);
@@ -231,7 +247,8 @@ TEST_F(PortRegistryTest, RemovingFromTheMiddleKeepsTheChain) {
     EXPECT_EQ(g_PortList.nPorts, 2);
 }
 
-TEST_F(PortRegistryTest, ClearingClosesEveryHandleOnceAndTracesNothing) {
+TEST_F(PortRegistryTest, ClearingClosesEveryHandleOnceAndTracesNothing)
+{
     RegisterPort(kPortA);
     RegisterPort(kPortB);
     RegisterPort(kPortC);
@@ -249,7 +266,8 @@ TEST_F(PortRegistryTest, ClearingClosesEveryHandleOnceAndTracesNothing) {
 
 // Between a granted suspend query and the resume the helper owns every port's mutex. A port
 // that goes away then must not take its mutex out of reach of the port side for good.
-TEST_F(PortRegistryTest, PortLeavingWhileHeldHandsItsMutexBack) {
+TEST_F(PortRegistryTest, PortLeavingWhileHeldHandsItsMutexBack)
+{
     fakeos::SetVersion(VER_PLATFORM_WIN32_NT, 5, 1);
     CreateSuspendModeEventForTest();
     for (void (*leave)(ULONG_PTR) : {UnregisterPort, RegisterPort}) {

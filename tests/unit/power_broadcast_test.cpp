@@ -23,7 +23,8 @@ const char kDenied[] = "QUORVANEOnPowerBroadcast() : Query suspend is denied\n";
 // and the event itself at 0x108.
 class PowerBroadcastTest : public HelperTest {
   protected:
-    void Start(DWORD dwMajor, DWORD dwMinor, std::initializer_list<ULONG_PTR> ports) {
+    void Start(DWORD dwMajor, DWORD dwMinor, std::initializer_list<ULONG_PTR> ports)
+    {
         fakeos::SetVersion(VER_PLATFORM_WIN32_NT, dwMajor, dwMinor);
         for (ULONG_PTR hPort : ports) {
             RegisterPort(hPort);
@@ -33,7 +34,8 @@ class PowerBroadcastTest : public HelperTest {
     }
 
     // What every broadcast traces first: the event's name and the dump of the registry.
-    static Lines Opening(const char* pszEvent) {
+    static Lines Opening(const char* pszEvent)
+    {
         Lines lines{std::string("QUORVANEOnPowerBroadcast(") + pszEvent + ")\n",
                     "QUORVANEOnPowerBroadcast() : Dump() : " + std::to_string(g_PortList.nPorts) +
                         " Item(s)\n"};
@@ -44,13 +46,15 @@ class PowerBroadcastTest : public HelperTest {
         return lines;
     }
 
-    static Lines Then(Lines lines, std::initializer_list<std::string> more) {
+    static Lines Then(Lines lines, std::initializer_list<std::string> more)
+    {
         lines.insert(lines.end(), more.begin(), more.end());
         return lines;
     }
 
     // The calls that hold, release or signal: what a broadcast may change.
-    static Lines PowerCalls() {
+    static Lines PowerCalls()
+    {
         Lines calls;
         for (const std::string& call : fakeos::Calls()) {
             if (call.rfind("Wait", 0) == 0 || call.rfind("ReleaseMutex", 0) == 0 ||
@@ -61,12 +65,14 @@ class PowerBroadcastTest : public HelperTest {
         return calls;
     }
 
-    static bool IsSuspendModeSet() {
+    static bool IsSuspendModeSet()
+    {
         return fakeos::IsEventSignalled(u"Global\\QUORVANE.SuspendMode");
     }
 };
 
-TEST_F(PowerBroadcastTest, EventNamesCoverTheDocumentedCodes) {
+TEST_F(PowerBroadcastTest, EventNamesCoverTheDocumentedCodes)
+{
     const struct {
         WPARAM wEvent;
         const char16_t* pszName;
@@ -93,7 +99,8 @@ TEST_F(PowerBroadcastTest, EventNamesCoverTheDocumentedCodes) {
     }
 }
 
-TEST_F(PowerBroadcastTest, WithoutPortsEveryEventIsGrantedUntouched) {
+TEST_F(PowerBroadcastTest, WithoutPortsEveryEventIsGrantedUntouched)
+{
     Start(5, 1, {});
     for (WPARAM wEvent : {0, 2, 4, 6, 7, 0x12, 0x99}) {
         SCOPED_TRACE(wEvent);
@@ -110,7 +117,8 @@ TEST_F(PowerBroadcastTest, WithoutPortsEveryEventIsGrantedUntouched) {
 }
 
 // Each code, from a state where the helper holds nothing, on a system before NT 6.
-TEST_F(PowerBroadcastTest, EveryEventCodeOnNt51WithOnePort) {
+TEST_F(PowerBroadcastTest, EveryEventCodeOnNt51WithOnePort)
+{
     const struct {
         WPARAM wEvent;
         Lines traces;  // after the opening lines
@@ -170,7 +178,8 @@ TEST_F(PowerBroadcastTest, EveryEventCodeOnNt51WithOnePort) {
     }
 }
 
-TEST_F(PowerBroadcastTest, SuspendRoadOnNt51TakesEverythingAndGivesItBack) {
+TEST_F(PowerBroadcastTest, SuspendRoadOnNt51TakesEverythingAndGivesItBack)
+{
     Start(5, 1, {kPortA, kPortB});
 
     EXPECT_EQ(SendPowerEvent(PBT_APMQUERYSUSPEND), TRUE);
@@ -198,7 +207,8 @@ TEST_F(PowerBroadcastTest, SuspendRoadOnNt51TakesEverythingAndGivesItBack) {
                      "ReleaseMutex(0x100) = FALSE 288", "ResetEvent(0x108) = TRUE"}));
 }
 
-TEST_F(PowerBroadcastTest, SuspendRoadOnNt6GrantsAtOnceAndTakesTheMutexesOnTheAnnouncement) {
+TEST_F(PowerBroadcastTest, SuspendRoadOnNt6GrantsAtOnceAndTakesTheMutexesOnTheAnnouncement)
+{
     Start(6, 0, {kPortA, kPortB});
 
     EXPECT_EQ(SendPowerEvent(PBT_APMQUERYSUSPEND), TRUE);
@@ -220,7 +230,8 @@ TEST_F(PowerBroadcastTest, SuspendRoadOnNt6GrantsAtOnceAndTakesTheMutexesOnTheAn
     EXPECT_FALSE(IsSuspendModeSet());
 }
 
-TEST_F(PowerBroadcastTest, BusyPortRefusesTheQueryAfterTheFullWait) {
+TEST_F(PowerBroadcastTest, BusyPortRefusesTheQueryAfterTheFullWait)
+{
     Start(5, 1, {kPortA, kPortB});
     fakeos::HoldMutexElsewhere(MutexName16(kPortA));
 
@@ -232,7 +243,8 @@ TEST_F(PowerBroadcastTest, BusyPortRefusesTheQueryAfterTheFullWait) {
     EXPECT_FALSE(fakeos::IsHeldByHelper(MutexName16(kPortB)));
 }
 
-TEST_F(PowerBroadcastTest, BusyPortOnNt6DelaysTheAnnouncementButNeverRefusesIt) {
+TEST_F(PowerBroadcastTest, BusyPortOnNt6DelaysTheAnnouncementButNeverRefusesIt)
+{
     Start(6, 1, {kPortA});
     fakeos::HoldMutexElsewhere(MutexName16(kPortA));
 
@@ -244,7 +256,8 @@ TEST_F(PowerBroadcastTest, BusyPortOnNt6DelaysTheAnnouncementButNeverRefusesIt) 
     EXPECT_TRUE(IsSuspendModeSet());
 }
 
-TEST_F(PowerBroadcastTest, AbandonedMutexStillGrantsWithItsWaitValue) {
+TEST_F(PowerBroadcastTest, AbandonedMutexStillGrantsWithItsWaitValue)
+{
     const struct {
         DWORD dwMajor;
         WPARAM wEvent;
@@ -271,7 +284,8 @@ TEST_F(PowerBroadcastTest, AbandonedMutexStillGrantsWithItsWaitValue) {
     }
 }
 
-TEST_F(PowerBroadcastTest, FailedWaitGrantsTheQueryWithItsError) {
+TEST_F(PowerBroadcastTest, FailedWaitGrantsTheQueryWithItsError)
+{
     Start(5, 2, {kPortA});
     fakeos::ScriptWaitResult(WAIT_FAILED, ERROR_INVALID_HANDLE);
 
@@ -284,7 +298,8 @@ TEST_F(PowerBroadcastTest, FailedWaitGrantsTheQueryWithItsError) {
 }
 
 // The platform waits on at most 64 objects at once; past that every wait fails.
-TEST_F(PowerBroadcastTest, MorePortsThanOneWaitCanTake) {
+TEST_F(PowerBroadcastTest, MorePortsThanOneWaitCanTake)
+{
     const struct {
         DWORD dwMajor;
         WPARAM wEvent;
@@ -316,7 +331,8 @@ TEST_F(PowerBroadcastTest, MorePortsThanOneWaitCanTake) {
     }
 }
 
-TEST_F(PowerBroadcastTest, SnapshotThatCannotBeAllocatedIsAFailedWait) {
+TEST_F(PowerBroadcastTest, SnapshotThatCannotBeAllocatedIsAFailedWait)
+{
     const struct {
         DWORD dwMajor;
         WPARAM wEvent;
@@ -342,7 +358,8 @@ TEST_F(PowerBroadcastTest, SnapshotThatCannotBeAllocatedIsAFailedWait) {
     }
 }
 
-TEST_F(PowerBroadcastTest, Windows2000RefusesAtOnceWhileAModelPrinterHasJobs) {
+TEST_F(PowerBroadcastTest, Windows2000RefusesAtOnceWhileAModelPrinterHasJobs)
+{
     Start(5, 0, {kPortA});
     fakeos::AddPrinter(u"Office", u"NALVEX QT16 (XPS)", 2);
 
@@ -357,7 +374,8 @@ TEST_F(PowerBroadcastTest, Windows2000RefusesAtOnceWhileAModelPrinterHasJobs) {
     EXPECT_FALSE(fakeos::IsHeldByHelper(MutexName16(kPortA)));
 }
 
-TEST_F(PowerBroadcastTest, Windows2000WaitsAsUsualWhenNoModelPrinterIsBusy) {
+TEST_F(PowerBroadcastTest, Windows2000WaitsAsUsualWhenNoModelPrinterIsBusy)
+{
     Start(5, 0, {kPortA});
     fakeos::AddPrinter(u"Office", u"NALVEX QT16 (XPS)", 0);
     fakeos::AddPrinter(u"Other", u"Some Other Driver", 5);
@@ -369,7 +387,8 @@ TEST_F(PowerBroadcastTest, Windows2000WaitsAsUsualWhenNoModelPrinterIsBusy) {
 }
 
 // The printer rule belongs to Windows 2000 alone.
-TEST_F(PowerBroadcastTest, OtherVersionsNeverAskTheSpooler) {
+TEST_F(PowerBroadcastTest, OtherVersionsNeverAskTheSpooler)
+{
     for (DWORD dwMinor : {1u, 2u}) {
         SetUp();
         Start(5, dwMinor, {kPortA});
@@ -382,7 +401,8 @@ TEST_F(PowerBroadcastTest, OtherVersionsNeverAskTheSpooler) {
     }
 }
 
-TEST_F(PowerBroadcastTest, UnknownVersionWaitsLikeAnOldSystem) {
+TEST_F(PowerBroadcastTest, UnknownVersionWaitsLikeAnOldSystem)
+{
     Start(6, 0, {kPortA});
     fakeos::SetVersionFailure(fakeos::VersionFailure::Always);
     g_VersionCache = VersionCache{};
@@ -393,7 +413,8 @@ TEST_F(PowerBroadcastTest, UnknownVersionWaitsLikeAnOldSystem) {
     EXPECT_TRUE(fakeos::CallsOf("EnumPrinters").empty());
 }
 
-TEST_F(PowerBroadcastTest, PortRegisteredWhileHeldIsNotHeldAndItsReleaseFails) {
+TEST_F(PowerBroadcastTest, PortRegisteredWhileHeldIsNotHeldAndItsReleaseFails)
+{
     Start(5, 1, {kPortA});
     ASSERT_EQ(SendPowerEvent(PBT_APMQUERYSUSPEND), TRUE);
     RegisterPort(kPortB);
@@ -405,7 +426,8 @@ TEST_F(PowerBroadcastTest, PortRegisteredWhileHeldIsNotHeldAndItsReleaseFails) {
     EXPECT_FALSE(fakeos::IsHeldByHelper(MutexName16(kPortA)));
 }
 
-TEST_F(PowerBroadcastTest, MissingSuspendModeEventChangesNothingElse) {
+TEST_F(PowerBroadcastTest, MissingSuspendModeEventChangesNothingElse)
+{
     Start(5, 1, {kPortA});
     CloseHandle(g_Process.hSuspendModeEvent);
     g_Process.hSuspendModeEvent = NULL;

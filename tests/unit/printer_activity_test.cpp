@@ -8,18 +8,21 @@ using PrinterActivityTest = HelperTest;
 
 const char kProbe[] = "QUORVANEIsModelPrinting()\n";
 
-std::string Compared(const std::string& printer, const std::string& driver, int iModel) {
+std::string Compared(const std::string& printer, const std::string& driver, int iModel)
+{
     static const char* const kModels[] = {"NALVEX QT14 (XPS)", "NALVEX QT16 (XPS)",
                                           "NALVEX QT17 (XPS)"};
     return "QUORVANEIsModelPrinting() : " + printer + " (" + driver + ") == " + kModels[iModel] +
            "\n";
 }
 
-std::string Jobs(const std::string& printer, int cJobs) {
+std::string Jobs(const std::string& printer, int cJobs)
+{
     return "QUORVANEGetNumberOfJobs(" + printer + ") returns " + std::to_string(cJobs) + "\n";
 }
 
-std::string Found(const std::string& printer, int cJobs) {
+std::string Found(const std::string& printer, int cJobs)
+{
     return "QUORVANEIsModelPrinting() : GetNumberOfJobs(" + printer + ") returns " +
            std::to_string(cJobs) + "\n";
 }
@@ -31,7 +34,8 @@ struct ProbeCase {
     Lines traces;
 };
 
-void RunCases(const std::vector<ProbeCase>& cases, void (*reset)()) {
+void RunCases(const std::vector<ProbeCase>& cases, void (*reset)())
+{
     for (const ProbeCase& c : cases) {
         SCOPED_TRACE(c.pszCase);
         reset();
@@ -45,11 +49,13 @@ void RunCases(const std::vector<ProbeCase>& cases, void (*reset)()) {
     }
 }
 
-void Reset() {
+void Reset()
+{
     fakeos::Reset();
 }
 
-TEST_F(PrinterActivityTest, FindsTheFirstModelPrinterWithJobs) {
+TEST_F(PrinterActivityTest, FindsTheFirstModelPrinterWithJobs)
+{
     const std::string qt14 = "NALVEX QT14 (XPS)", qt16 = "NALVEX QT16 (XPS)",
                       qt17 = "NALVEX QT17 (XPS)", other = "Other Laser 9";
     RunCases(
@@ -102,7 +108,8 @@ TEST_F(PrinterActivityTest, FindsTheFirstModelPrinterWithJobs) {
         Reset);
 }
 
-TEST_F(PrinterActivityTest, SpoolerFailuresCountAsNotPrinting) {
+TEST_F(PrinterActivityTest, SpoolerFailuresCountAsNotPrinting)
+{
     const std::string qt16 = "NALVEX QT16 (XPS)";
     // One record and its two strings: 136 + ("Office" + 1) * 2 + ("NALVEX QT16 (XPS)" + 1) * 2.
     RunCases(
@@ -200,7 +207,8 @@ TEST_F(PrinterActivityTest, SpoolerFailuresCountAsNotPrinting) {
         Reset);
 }
 
-TEST_F(PrinterActivityTest, JobCountIsLeftAsItWasOnFailure) {
+TEST_F(PrinterActivityTest, JobCountIsLeftAsItWasOnFailure)
+{
     fakeos::AddPrinter(u"Office", u"NALVEX QT16 (XPS)", 4);
     WCHAR szOffice[] = u"Office";
     WCHAR szMissing[] = u"Missing";

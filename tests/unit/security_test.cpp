@@ -8,7 +8,8 @@ using SecurityTest = HelperTest;
 
 const SecurityTraceTexts kTexts = {u"init failed %d\n", u"dacl failed %d\n", u"ok\n"};
 
-TEST_F(SecurityTest, OpenAttributesCarryANullDaclAndAreNotInherited) {
+TEST_F(SecurityTest, OpenAttributesCarryANullDaclAndAreNotInherited)
+{
     SECURITY_DESCRIPTOR descriptor;
     SECURITY_ATTRIBUTES attributes;
 
@@ -23,7 +24,8 @@ TEST_F(SecurityTest, OpenAttributesCarryANullDaclAndAreNotInherited) {
     EXPECT_EQ(fakeos::Traces(), Lines{"ok\n"});
 }
 
-TEST_F(SecurityTest, EachFailingStepIsTracedInTheCallersWordsWithItsError) {
+TEST_F(SecurityTest, EachFailingStepIsTracedInTheCallersWordsWithItsError)
+{
     const struct {
         fakeos::Api api;
         DWORD dwError;

@@ -17,11 +17,13 @@ const char kGuardCreated[] =
 const char kSuspendEventCreated[] =
     "QUORVANEOnPowRegister() : WinMain(Global\\QUORVANE.SuspendMode) SUCCESS\n";
 
-int RunHelper(LPSTR pszCommandLine = nullptr, int nShowCmd = SW_SHOWDEFAULT) {
+int RunHelper(LPSTR pszCommandLine = nullptr, int nShowCmd = SW_SHOWDEFAULT)
+{
     return WinMain(GetModuleHandleW(NULL), NULL, pszCommandLine, nShowCmd);
 }
 
-TEST_F(StartupTest, StartsHiddenRunsTheLoopAndStopsOnClose) {
+TEST_F(StartupTest, StartsHiddenRunsTheLoopAndStopsOnClose)
+{
     fakeos::PostToHelper(WM_CLOSE);
 
     EXPECT_EQ(RunHelper(), 0);
@@ -39,7 +41,8 @@ TEST_F(StartupTest, StartsHiddenRunsTheLoopAndStopsOnClose) {
     EXPECT_FALSE(fakeos::MessageQueueRanDry());
 }
 
-TEST_F(StartupTest, WindowClassIsTheHelpersOwn) {
+TEST_F(StartupTest, WindowClassIsTheHelpersOwn)
+{
     fakeos::PostToHelper(WM_CLOSE);
     RunHelper();
 
@@ -55,7 +58,8 @@ TEST_F(StartupTest, WindowClassIsTheHelpersOwn) {
     EXPECT_EQ(windowClass.lpszMenuName, nullptr);
 }
 
-TEST_F(StartupTest, CommandLineAndShowCommandChangeNothing) {
+TEST_F(StartupTest, CommandLineAndShowCommandChangeNothing)
+{
     fakeos::PostToHelper(WM_CLOSE);
     char szCommandLine[] = "--show /verbose";
 
@@ -64,7 +68,8 @@ TEST_F(StartupTest, CommandLineAndShowCommandChangeNothing) {
     EXPECT_EQ(fakeos::CallsOf("ShowWindow"), Lines{"ShowWindow(0x108, 0)"});
 }
 
-TEST_F(StartupTest, SecondInstanceEndsAtOnceAndLeavesTheFirstAlone) {
+TEST_F(StartupTest, SecondInstanceEndsAtOnceAndLeavesTheFirstAlone)
+{
     fakeos::CreateEventElsewhere(u"Global\\QUORVANE.OnlyOneInstance");
     fakeos::CreateEventElsewhere(u"Global\\QUORVANE.SuspendMode");
 
@@ -83,7 +88,8 @@ TEST_F(StartupTest, SecondInstanceEndsAtOnceAndLeavesTheFirstAlone) {
     EXPECT_EQ(fakeos::FindHelperWindow(), nullptr);
 }
 
-TEST_F(StartupTest, QuitWithoutCloseStillClosesTheSuspendModeEvent) {
+TEST_F(StartupTest, QuitWithoutCloseStillClosesTheSuspendModeEvent)
+{
     fakeos::SendToHelper(WM_POW_REGISTER, 0xA1);
     fakeos::PostToHelper(WM_QUIT);
 
@@ -97,7 +103,8 @@ TEST_F(StartupTest, QuitWithoutCloseStillClosesTheSuspendModeEvent) {
     EXPECT_EQ(g_PortList.nPorts, 1);
 }
 
-TEST_F(StartupTest, CloseWithPortsClosesEachMutexOnceBeforeTheWindowGoes) {
+TEST_F(StartupTest, CloseWithPortsClosesEachMutexOnceBeforeTheWindowGoes)
+{
     fakeos::SendToHelper(WM_POW_REGISTER, 0xA1);
     fakeos::SendToHelper(WM_POW_REGISTER, 0xB2);
     fakeos::SendToHelper(WM_POW_UNREGISTER, 0xC3);
@@ -120,7 +127,8 @@ TEST_F(StartupTest, CloseWithPortsClosesEachMutexOnceBeforeTheWindowGoes) {
     EXPECT_EQ(fakeos::OutstandingHeapBlocks(), 0);
 }
 
-TEST_F(StartupTest, FailedEventsAndSecurityDoNotStopTheStart) {
+TEST_F(StartupTest, FailedEventsAndSecurityDoNotStopTheStart)
+{
     const struct {
         const char* pszCase;
         void (*arrange)();
@@ -179,7 +187,8 @@ TEST_F(StartupTest, FailedEventsAndSecurityDoNotStopTheStart) {
     }
 }
 
-TEST_F(StartupTest, DefaultSecurityIsUsedForBothEventsWhenTheOpenOneFails) {
+TEST_F(StartupTest, DefaultSecurityIsUsedForBothEventsWhenTheOpenOneFails)
+{
     fakeos::FailCall(fakeos::Api::SetSecurityDescriptorDacl, 1338);
     fakeos::PostToHelper(WM_QUIT);
 
@@ -190,7 +199,8 @@ TEST_F(StartupTest, DefaultSecurityIsUsedForBothEventsWhenTheOpenOneFails) {
                      "CreateEventW[manual,clear](Global\\QUORVANE.SuspendMode, default) = 0x104"}));
 }
 
-TEST_F(StartupTest, NamesHaveNoPrefixBeforeNt5) {
+TEST_F(StartupTest, NamesHaveNoPrefixBeforeNt5)
+{
     fakeos::SetVersion(VER_PLATFORM_WIN32_NT, 4, 0);
     fakeos::PostToHelper(WM_QUIT);
 
@@ -203,14 +213,16 @@ TEST_F(StartupTest, NamesHaveNoPrefixBeforeNt5) {
 }
 
 // A message loop that cannot get messages must end, not spin on the error.
-TEST_F(StartupTest, FailingMessageRetrievalEndsTheLoop) {
+TEST_F(StartupTest, FailingMessageRetrievalEndsTheLoop)
+{
     EXPECT_EQ(RunHelper(), 0);
 
     EXPECT_TRUE(fakeos::MessageQueueRanDry());
     EXPECT_FALSE(fakeos::ObjectExists(u"Global\\QUORVANE.SuspendMode"));
 }
 
-TEST_F(StartupTest, UnknownMessagesGoToDefaultProcessing) {
+TEST_F(StartupTest, UnknownMessagesGoToDefaultProcessing)
+{
     fakeos::SendToHelper(WM_USER + 1, 1, 2);
     fakeos::SendToHelper(0xC123, 0, 0);
     fakeos::PostToHelper(WM_CLOSE);

@@ -6,11 +6,13 @@ namespace {
 
 using TraceTest = HelperTest;
 
-std::u16string Repeat(char16_t c, size_t n) {
+std::u16string Repeat(char16_t c, size_t n)
+{
     return std::u16string(n, c);
 }
 
-TEST_F(TraceTest, FormatsArgumentsAndAddsNothing) {
+TEST_F(TraceTest, FormatsArgumentsAndAddsNothing)
+{
     TraceMessage(u"QUORVANEOnPowerBroadcast(%s)\n", u"PBT_APMSUSPEND");
     TraceMessage(u"QUORVANE[%d] hPort = %016Ix\n", -3, static_cast<ULONG_PTR>(0x1F4));
     TraceMessage(u"no line end");
@@ -20,7 +22,8 @@ TEST_F(TraceTest, FormatsArgumentsAndAddsNothing) {
 }
 
 // A message is emitted whole or not at all: 498 characters is the most that fits.
-TEST_F(TraceTest, LongestMessageIsEmittedWholeAndOneMoreIsDropped) {
+TEST_F(TraceTest, LongestMessageIsEmittedWholeAndOneMoreIsDropped)
+{
     struct Case {
         size_t nChars;
         bool bEmitted;
@@ -41,7 +44,8 @@ TEST_F(TraceTest, LongestMessageIsEmittedWholeAndOneMoreIsDropped) {
     }
 }
 
-TEST_F(TraceTest, LengthCountsTheFormattedTextNotTheFormat) {
+TEST_F(TraceTest, LengthCountsTheFormattedTextNotTheFormat)
+{
     std::u16string tail = Repeat(u'y', 490);
 
     TraceMessage(u"QUORVANE%s", tail.c_str());   // 8 + 490 = 498 characters

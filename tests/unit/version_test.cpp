@@ -13,7 +13,8 @@ struct VersionCase {
     const char16_t* pszPrefix;
 };
 
-TEST_F(VersionTest, PredicatesAndPrefixFollowPlatformAndVersion) {
+TEST_F(VersionTest, PredicatesAndPrefixFollowPlatformAndVersion)
+{
     const VersionCase cases[] = {
         {VER_PLATFORM_WIN32_NT, 4, 0, false, false, false, u""},
         {VER_PLATFORM_WIN32_NT, 5, 0, true, false, true, u"Global\\"},
@@ -41,7 +42,8 @@ TEST_F(VersionTest, PredicatesAndPrefixFollowPlatformAndVersion) {
     }
 }
 
-TEST_F(VersionTest, ExtendedQueryIsTriedFirstAndOnlyOnce) {
+TEST_F(VersionTest, ExtendedQueryIsTriedFirstAndOnlyOnce)
+{
     fakeos::SetVersion(VER_PLATFORM_WIN32_NT, 5, 1);
 
     EXPECT_TRUE(IsNt5OrLater());
@@ -51,7 +53,8 @@ TEST_F(VersionTest, ExtendedQueryIsTriedFirstAndOnlyOnce) {
     EXPECT_EQ(fakeos::VersionQuerySizes(), std::vector<DWORD>{284});
 }
 
-TEST_F(VersionTest, PlainQueryServesWhenTheExtendedOneFails) {
+TEST_F(VersionTest, PlainQueryServesWhenTheExtendedOneFails)
+{
     fakeos::SetVersion(VER_PLATFORM_WIN32_NT, 5, 0);
     fakeos::SetVersionFailure(fakeos::VersionFailure::ExtendedOnly);
 
@@ -62,7 +65,8 @@ TEST_F(VersionTest, PlainQueryServesWhenTheExtendedOneFails) {
     EXPECT_EQ(fakeos::VersionQuerySizes(), (std::vector<DWORD>{284, 276}));
 }
 
-TEST_F(VersionTest, FailedQueryLeavesEveryPredicateFalseAndIsRetried) {
+TEST_F(VersionTest, FailedQueryLeavesEveryPredicateFalseAndIsRetried)
+{
     fakeos::SetVersion(VER_PLATFORM_WIN32_NT, 6, 1);
     fakeos::SetVersionFailure(fakeos::VersionFailure::Always);
 

@@ -4,7 +4,8 @@
 
 #include "platform/win32.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::string commandLine;
     for (int i = 1; i < argc; i++) {
         if (i > 1) {

@@ -11,7 +11,8 @@ using quorvane::format::Sink;
 
 extern "C" {
 
-int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list argptr) {
+int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list argptr)
+{
     // The runtime's one exception to "buffer required": a null buffer of zero characters asks
     // how long the text would be.
     const bool measuring = buffer == nullptr && count == 0;
@@ -30,7 +31,8 @@ int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list argptr
     return static_cast<int>(length);
 }
 
-int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...) {
+int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...)
+{
     va_list arguments;
     va_start(arguments, format);
     const int result = _vsnwprintf(buffer, count, format, arguments);
@@ -39,7 +41,8 @@ int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...) {
 }
 
 HRESULT StringCbVPrintfW(STRSAFE_LPWSTR pszDest, size_t cbDest, STRSAFE_LPCWSTR pszFormat,
-                         va_list argList) {
+                         va_list argList)
+{
     const size_t budget = cbDest / sizeof(WCHAR);
     if (budget == 0 || budget > STRSAFE_MAX_CCH || pszDest == nullptr) {
         // A budget that is merely too large still names a real buffer: leave it empty.
@@ -60,7 +63,8 @@ HRESULT StringCbVPrintfW(STRSAFE_LPWSTR pszDest, size_t cbDest, STRSAFE_LPCWSTR 
     return length >= 0 ? S_OK : STRSAFE_E_INSUFFICIENT_BUFFER;
 }
 
-HRESULT StringCbPrintfW(STRSAFE_LPWSTR pszDest, size_t cbDest, STRSAFE_LPCWSTR pszFormat, ...) {
+HRESULT StringCbPrintfW(STRSAFE_LPWSTR pszDest, size_t cbDest, STRSAFE_LPCWSTR pszFormat, ...)
+{
     va_list arguments;
     va_start(arguments, pszFormat);
     const HRESULT result = StringCbVPrintfW(pszDest, cbDest, pszFormat, arguments);

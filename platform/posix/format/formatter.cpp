@@ -74,12 +74,14 @@ class Arguments {
     va_list list_;
 };
 
-bool isDigit(WCHAR c) {
+bool isDigit(WCHAR c)
+{
     return c >= u'0' && c <= u'9';
 }
 
 // Reads a decimal count; false when it exceeds INT_MAX, which makes the conversion malformed.
-bool readCount(const WCHAR*& cursor, std::size_t& count) {
+bool readCount(const WCHAR*& cursor, std::size_t& count)
+{
     count = 0;
     while (isDigit(*cursor)) {
         count = count * 10 + static_cast<std::size_t>(*cursor - u'0');
@@ -91,7 +93,8 @@ bool readCount(const WCHAR*& cursor, std::size_t& count) {
     return true;
 }
 
-bool readFlag(WCHAR c, Conversion& conversion) {
+bool readFlag(WCHAR c, Conversion& conversion)
+{
     switch (c) {
         case u'-':
             conversion.leftJustify = true;
@@ -114,7 +117,8 @@ bool readFlag(WCHAR c, Conversion& conversion) {
 }
 
 // Compares character by character, so that the format is never read past its terminator.
-bool startsWith(const WCHAR* text, WideView prefix) {
+bool startsWith(const WCHAR* text, WideView prefix)
+{
     for (std::size_t i = 0; i < prefix.size(); ++i) {
         if (text[i] != prefix[i]) {
             return false;
@@ -123,7 +127,8 @@ bool startsWith(const WCHAR* text, WideView prefix) {
     return true;
 }
 
-Size readSize(const WCHAR*& cursor) {
+Size readSize(const WCHAR*& cursor)
+{
     const auto take = [&cursor](std::size_t length, Size size) {
         cursor += length;
         return size;
@@ -155,15 +160,18 @@ Size readSize(const WCHAR*& cursor) {
     }
 }
 
-bool isIntegerType(WCHAR type) {
+bool isIntegerType(WCHAR type)
+{
     return WideView(u"diuoxX").find(type) != WideView::npos;
 }
 
-bool isTextType(WCHAR type) {
+bool isTextType(WCHAR type)
+{
     return WideView(u"cCsS").find(type) != WideView::npos;
 }
 
-bool fits(const Conversion& conversion) {
+bool fits(const Conversion& conversion)
+{
     const Size size = conversion.size;
     if (isIntegerType(conversion.type)) {
         return size != Size::Wide;
@@ -176,7 +184,8 @@ bool fits(const Conversion& conversion) {
 }
 
 // Reads the conversion that starts at the '%'. Nothing is consumed from the arguments here.
-Parsed parse(const WCHAR* percent) {
+Parsed parse(const WCHAR* percent)
+{
     Parsed parsed{{}, percent + 1, false};
     Conversion& conversion = parsed.conversion;
     const WCHAR*& cursor = parsed.end;
@@ -217,7 +226,8 @@ Parsed parse(const WCHAR* percent) {
 // prefix (sign, "0x") and its body for '0'. The runtime pads strings with zeros too.
 template <class WriteBody>
 void writeField(Sink& out, const Conversion& conversion, WideView prefix, std::size_t bodyLength,
-                WriteBody&& writeBody) {
+                WriteBody&& writeBody)
+{
     const std::size_t length = prefix.size() + bodyLength;
     const std::size_t padding = conversion.width > length ? conversion.width - length : 0;
     const bool padWithZeros = conversion.zeroPad && !conversion.leftJustify;
@@ -239,7 +249,8 @@ struct Integer {
     bool negative;
 };
 
-Integer readSigned(Arguments& arguments, Size size) {
+Integer readSigned(Arguments& arguments, Size size)
+{
     long long value = 0;
     switch (size) {
         case Size::Char:
@@ -264,7 +275,8 @@ Integer readSigned(Arguments& arguments, Size size) {
     return {value < 0 ? 0 - bits : bits, value < 0};
 }
 
-Integer readUnsigned(Arguments& arguments, Size size) {
+Integer readUnsigned(Arguments& arguments, Size size)
+{
     switch (size) {
         case Size::Char:
             return {static_cast<unsigned char>(arguments.nextUnsigned()), false};
@@ -279,7 +291,8 @@ Integer readUnsigned(Arguments& arguments, Size size) {
     }
 }
 
-unsigned baseOf(WCHAR integerType) {
+unsigned baseOf(WCHAR integerType)
+{
     switch (integerType) {
         case u'o':
             return 8;
@@ -292,7 +305,8 @@ unsigned baseOf(WCHAR integerType) {
     }
 }
 
-void writeInteger(Sink& out, const Conversion& conversion, Integer value) {
+void writeInteger(Sink& out, const Conversion& conversion, Integer value)
+{
     const unsigned base = baseOf(conversion.type);
     const char* digitSet = conversion.type == u'x' ? "0123456789abcdef" : "0123456789ABCDEF";
 
@@ -339,7 +353,8 @@ void writeInteger(Sink& out, const Conversion& conversion, Integer value) {
 }
 
 // Never reads past the precision, so a counted string needs no terminator.
-std::size_t boundedLength(const WCHAR* text, std::optional<std::size_t> precision) {
+std::size_t boundedLength(const WCHAR* text, std::optional<std::size_t> precision)
+{
     const std::size_t limit = precision.value_or(SIZE_MAX);
     std::size_t length = 0;
     while (length < limit && text[length] != u'\0') {
@@ -348,7 +363,8 @@ std::size_t boundedLength(const WCHAR* text, std::optional<std::size_t> precisio
     return length;
 }
 
-void writeWideString(Sink& out, const Conversion& conversion, const WCHAR* text) {
+void writeWideString(Sink& out, const Conversion& conversion, const WCHAR* text)
+{
     if (text == nullptr) {
         text = u"(null)";
     }
@@ -358,7 +374,8 @@ void writeWideString(Sink& out, const Conversion& conversion, const WCHAR* text)
 
 // A narrow string's precision counts bytes of the string, as the runtime measures it before
 // converting; the width counts the UTF-16 code units written.
-void writeNarrowString(Sink& out, const Conversion& conversion, const char* text) {
+void writeNarrowString(Sink& out, const Conversion& conversion, const char* text)
+{
     if (text == nullptr) {
         text = "(null)";
     }
@@ -379,7 +396,8 @@ void writeNarrowString(Sink& out, const Conversion& conversion, const char* text
     });
 }
 
-bool isNarrow(const Conversion& conversion) {
+bool isNarrow(const Conversion& conversion)
+{
     if (conversion.size == Size::Short) {
         return true;
     }
@@ -390,16 +408,19 @@ bool isNarrow(const Conversion& conversion) {
 }
 
 // A narrow character is one byte of UTF-8: only ASCII stands on its own.
-WCHAR widenNarrowCharacter(int value) {
+WCHAR widenNarrowCharacter(int value)
+{
     const auto byte = static_cast<unsigned char>(value);
     return byte < 0x80 ? byte : kReplacementCharacter;
 }
 
-void writeCharacter(Sink& out, const Conversion& conversion, WCHAR character) {
+void writeCharacter(Sink& out, const Conversion& conversion, WCHAR character)
+{
     writeField(out, conversion, {}, 1, [&] { out.put(character); });
 }
 
-void writeConversion(Sink& out, Conversion conversion, Arguments& arguments) {
+void writeConversion(Sink& out, Conversion conversion, Arguments& arguments)
+{
     if (conversion.widthFromArgument) {
         const long long width = arguments.nextInt();
         conversion.leftJustify = conversion.leftJustify || width < 0;
@@ -449,7 +470,8 @@ void writeConversion(Sink& out, Conversion conversion, Arguments& arguments) {
 
 }  // namespace
 
-void formatWide(Sink& out, const WCHAR* format, va_list arguments) {
+void formatWide(Sink& out, const WCHAR* format, va_list arguments)
+{
     Arguments remaining(arguments);
     const WCHAR* cursor = format;
     while (*cursor != u'\0') {

@@ -15,7 +15,8 @@ class Sink {
 
     void put(WCHAR character) { repeat(character, 1); }
 
-    void write(const WCHAR* text, std::size_t count) {
+    void write(const WCHAR* text, std::size_t count)
+    {
         for (std::size_t i = 0; i < count && length_ + i < capacity_; ++i) {
             buffer_[length_ + i] = text[i];
         }
@@ -24,7 +25,8 @@ class Sink {
 
     // Only the part that lands in the buffer is written one by one: a field width of two
     // billion costs no more than the buffer is long.
-    void repeat(WCHAR character, std::size_t count) {
+    void repeat(WCHAR character, std::size_t count)
+    {
         for (std::size_t i = 0; i < count && length_ + i < capacity_; ++i) {
             buffer_[length_ + i] = character;
         }

@@ -2,7 +2,8 @@
 
 namespace quorvane::format {
 
-int Utf8Reader::next(WCHAR (&units)[2]) {
+int Utf8Reader::next(WCHAR (&units)[2])
+{
     if (atEnd()) {
         return 0;
     }

@@ -7,11 +7,13 @@
 // Any non-null value serves: there is one heap, and the handle only has to be recognisable.
 static int s_processHeap;
 
-HANDLE WINAPI GetProcessHeap(void) {
+HANDLE WINAPI GetProcessHeap(void)
+{
     return &s_processHeap;
 }
 
-LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
+LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes)
+{
     if (hHeap != &s_processHeap) {
         return NULL;
     }
@@ -20,7 +22,8 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
     return (dwFlags & HEAP_ZERO_MEMORY) != 0 ? calloc(1, cbBlock) : malloc(cbBlock);
 }
 
-BOOL WINAPI HeapFree(HANDLE hHeap, DWORD /*dwFlags*/, LPVOID lpMem) {
+BOOL WINAPI HeapFree(HANDLE hHeap, DWORD /*dwFlags*/, LPVOID lpMem)
+{
     if (hHeap != &s_processHeap) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -3,10 +3,12 @@
 
 static thread_local DWORD t_dwLastError = ERROR_SUCCESS;
 
-DWORD WINAPI GetLastError(void) {
+DWORD WINAPI GetLastError(void)
+{
     return t_dwLastError;
 }
 
-void WINAPI SetLastError(DWORD dwErrCode) {
+void WINAPI SetLastError(DWORD dwErrCode)
+{
     t_dwLastError = dwErrCode;
 }

@@ -7,8 +7,8 @@
 #define ERROR_UNKNOWN_REVISION 1305
 #define ERROR_INVALID_SECURITY_DESCR 1338
 
-BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor,
-                                         DWORD dwRevision) {
+BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision)
+{
     if (dwRevision != SECURITY_DESCRIPTOR_REVISION) {
         SetLastError(ERROR_UNKNOWN_REVISION);
         return FALSE;
@@ -24,7 +24,8 @@ BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescripto
 }
 
 BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent,
-                                      PACL pDacl, BOOL bDaclDefaulted) {
+                                      PACL pDacl, BOOL bDaclDefaulted)
+{
     SECURITY_DESCRIPTOR* pDescriptor = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
     if (pDescriptor == NULL || pDescriptor->Revision != SECURITY_DESCRIPTOR_REVISION) {
         SetLastError(ERROR_INVALID_SECURITY_DESCR);

@@ -23,7 +23,8 @@ struct EmulatedVersion {
 
 const EmulatedVersion kDefaultVersion = {6, 2, VER_PLATFORM_WIN32_NT, FALSE, FALSE};
 
-BOOL ParseNumber(const char** ppsz, DWORD* pdwValue) {
+BOOL ParseNumber(const char** ppsz, DWORD* pdwValue)
+{
     const char* psz = *ppsz;
     if (*psz < '0' || *psz > '9') {
         return FALSE;
@@ -41,7 +42,8 @@ BOOL ParseNumber(const char** ppsz, DWORD* pdwValue) {
     return TRUE;
 }
 
-BOOL ParseVersion(const char* pszSetting, EmulatedVersion* pVersion) {
+BOOL ParseVersion(const char* pszSetting, EmulatedVersion* pVersion)
+{
     *pVersion = kDefaultVersion;
     if (strcmp(pszSetting, "fail") == 0) {
         pVersion->bFailPlain = TRUE;
@@ -67,7 +69,8 @@ BOOL ParseVersion(const char* pszSetting, EmulatedVersion* pVersion) {
     return *psz == 0;
 }
 
-const EmulatedVersion& GetEmulatedVersion() {
+const EmulatedVersion& GetEmulatedVersion()
+{
     static const EmulatedVersion s_version = [] {
         EmulatedVersion version = kDefaultVersion;
         const char* pszSetting = getenv("QUORVANE_WINVER");
@@ -86,7 +89,8 @@ const EmulatedVersion& GetEmulatedVersion() {
 
 }  // namespace
 
-BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation)
+{
     if (lpVersionInformation == NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
