@@ -40,6 +40,12 @@ LPCWSTR PowerEventName(WPARAM wEvent)
     }
 }
 
+// Both waits, the query's and the announcement's, end in these words.
+static const WCHAR kAllAcquired[] =
+    TEXT("QUORVANEOnPowerBroadcast() : All Mutex QUORVANE.HardwareAccess acquired\n");
+static const WCHAR kWaitTimedOut[] =
+    TEXT("QUORVANEOnPowerBroadcast() : WaitForMultipleObjects() returns WAIT_TIMEOUT\n");
+
 // The handles of every registered port, newest first, for one broadcast's wait.
 struct MutexSnapshot {
     HANDLE* phMutexes;  // NULL when the array could not be allocated
@@ -104,8 +110,7 @@ static LRESULT OnQuerySuspend(const MutexSnapshot* pSnapshot)
 
     DWORD dwWaitResult = WaitForAllPorts(pSnapshot, QUERY_SUSPEND_WAIT_MS);
     if (dwWaitResult == WAIT_TIMEOUT) {
-        TraceMessage(
-            TEXT("QUORVANEOnPowerBroadcast() : WaitForMultipleObjects() returns WAIT_TIMEOUT\n"));
+        TraceMessage(kWaitTimedOut);
         TraceMessage(TEXT("QUORVANEOnPowerBroadcast() : Query suspend is denied\n"));
         return BROADCAST_QUERY_DENY;
     }
@@ -114,8 +119,7 @@ static LRESULT OnQuerySuspend(const MutexSnapshot* pSnapshot)
                           "WAIT_FAILED. GetLastError() = %d\n"),
                      GetLastError());
     } else if (IsAllAcquired(pSnapshot, dwWaitResult)) {
-        TraceMessage(
-            TEXT("QUORVANEOnPowerBroadcast() : All Mutex QUORVANE.HardwareAccess acquired\n"));
+        TraceMessage(kAllAcquired);
     } else {
         // An abandoned mutex: ownership passed to this thread all the same.
         TraceMessage(TEXT("QUORVANEOnPowerBroadcast() : WaitForMultipleObjects() returns %d\n"),
@@ -131,11 +135,9 @@ static LRESULT OnSuspend(const MutexSnapshot* pSnapshot)
     if (IsNt6OrLater()) {
         DWORD dwWaitResult = WaitForAllPorts(pSnapshot, SUSPEND_WAIT_MS);
         if (dwWaitResult == WAIT_TIMEOUT) {
-            TraceMessage(TEXT(
-                "QUORVANEOnPowerBroadcast() : WaitForMultipleObjects() returns WAIT_TIMEOUT\n"));
+            TraceMessage(kWaitTimedOut);
         } else if (IsAllAcquired(pSnapshot, dwWaitResult)) {
-            TraceMessage(
-                TEXT("QUORVANEOnPowerBroadcast() : All Mutex QUORVANE.HardwareAccess acquired\n"));
+            TraceMessage(kAllAcquired);
         } else {
             TraceMessage(TEXT("QUORVANEOnPowerBroadcast() : WaitForSingleObject() returns %d\n"),
                          dwWaitResult);
