@@ -284,17 +284,40 @@ TEST_F(PowerBroadcastTest, AbandonedMutexStillGrantsWithItsWaitValue)
     }
 }
 
-TEST_F(PowerBroadcastTest, FailedWaitGrantsTheQueryWithItsError)
+// Whatever else a wait returns, the query is granted and the announcement acknowledged, with
+// the value traced: only an index below the number of ports means every mutex was acquired.
+TEST_F(PowerBroadcastTest, UnusualWaitResultsAreTracedAndGranted)
 {
-    Start(5, 2, {kPortA});
-    fakeos::ScriptWaitResult(WAIT_FAILED, ERROR_INVALID_HANDLE);
+    const struct {
+        DWORD dwMajor;
+        WPARAM wEvent;
+        DWORD dwResult;
+        DWORD dwError;
+        const char* pszTrace;
+    } cases[] = {
+        {5, PBT_APMQUERYSUSPEND, WAIT_FAILED, ERROR_INVALID_HANDLE,
+         "QUORVANEOnPowerBroadcast() : WaitForMultipleObjects() returns WAIT_FAILED. "
+         "GetLastError() = 6\n"},
+        {5, PBT_APMQUERYSUSPEND, WAIT_ABANDONED_0, 0,
+         "QUORVANEOnPowerBroadcast() : WaitForMultipleObjects() returns 128\n"},
+        {5, PBT_APMQUERYSUSPEND, 1, 0,
+         "QUORVANEOnPowerBroadcast() : WaitForMultipleObjects() returns 1\n"},
+        {6, PBT_APMSUSPEND, WAIT_FAILED, ERROR_INVALID_HANDLE,
+         "QUORVANEOnPowerBroadcast() : WaitForSingleObject() returns -1\n"},
+        {6, PBT_APMSUSPEND, 1, 0, "QUORVANEOnPowerBroadcast() : WaitForSingleObject() returns 1\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszTrace);
+        SetUp();
+        Start(c.dwMajor, 2, {kPortA});
+        fakeos::ScriptWaitResult(c.dwResult, c.dwError);
 
-    EXPECT_EQ(SendPowerEvent(PBT_APMQUERYSUSPEND), TRUE);
+        EXPECT_EQ(SendPowerEvent(c.wEvent), TRUE);
 
-    EXPECT_EQ(fakeos::Traces(),
-              Then(Opening("PBT_APMQUERYSUSPEND"),
-                   {"QUORVANEOnPowerBroadcast() : WaitForMultipleObjects() returns WAIT_FAILED. "
-                    "GetLastError() = 6\n"}));
+        EXPECT_EQ(fakeos::Traces(),
+                  Then(Opening(fakeos::Utf8(PowerEventName(c.wEvent)).c_str()), {c.pszTrace}));
+        TearDown();
+    }
 }
 
 // The platform waits on at most 64 objects at once; past that every wait fails.
