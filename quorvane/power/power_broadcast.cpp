@@ -76,21 +76,33 @@ static void FreeSnapshot(MutexSnapshot* pSnapshot)
     }
 }
 
-// Waits until this thread owns every port's mutex at once, or the time runs out. A snapshot
-// that could not be allocated is a wait that failed for want of memory: the broadcast then
-// takes the same course as for any other failed wait.
+static BOOL IsAllAcquired(const MutexSnapshot* pSnapshot, DWORD dwWaitResult)
+{
+    return dwWaitResult < WAIT_OBJECT_0 + pSnapshot->nCount;
+}
+
+// An abandoned mutex is acquired all the same, and a wait-all that reports one took them all.
+static BOOL IsAllAcquiredOneAbandoned(const MutexSnapshot* pSnapshot, DWORD dwWaitResult)
+{
+    return dwWaitResult >= WAIT_ABANDONED_0 && dwWaitResult < WAIT_ABANDONED_0 + pSnapshot->nCount;
+}
+
+// Waits until this thread owns every port's mutex at once, or the time runs out, and records
+// what it took so that it can all be given back. A snapshot that could not be allocated is a
+// wait that failed for want of memory: the broadcast then takes the course of any failed wait.
 static DWORD WaitForAllPorts(const MutexSnapshot* pSnapshot, DWORD dwMilliseconds)
 {
     if (pSnapshot->phMutexes == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return WAIT_FAILED;
     }
-    return WaitForMultipleObjects(pSnapshot->nCount, pSnapshot->phMutexes, TRUE, dwMilliseconds);
-}
-
-static BOOL IsAllAcquired(const MutexSnapshot* pSnapshot, DWORD dwWaitResult)
-{
-    return dwWaitResult < WAIT_OBJECT_0 + pSnapshot->nCount;
+    DWORD dwWaitResult =
+        WaitForMultipleObjects(pSnapshot->nCount, pSnapshot->phMutexes, TRUE, dwMilliseconds);
+    if (IsAllAcquired(pSnapshot, dwWaitResult) ||
+        IsAllAcquiredOneAbandoned(pSnapshot, dwWaitResult)) {
+        NoteAcquired(static_cast<LONG>(pSnapshot->nCount));
+    }
+    return dwWaitResult;
 }
 
 static LRESULT OnQuerySuspend(const MutexSnapshot* pSnapshot)
@@ -154,8 +166,9 @@ static LRESULT OnSuspendEnded()
     LONG nReleased = 0;
     for (PortEntry* pEntry = g_PortList.pHead; pEntry != NULL && nReleased < g_PortList.nPorts;
          pEntry = pEntry->pNext, nReleased++) {
-        if (ReleaseMutex(pEntry->hMutex)) {
+        if (ReleasePortMutex(pEntry)) {
             TraceMessage(TEXT("QUORVANEOnPowerBroadcast() : Release Mutex SUCCEEDED\n"));
+            GiveBackPortMutex(pEntry);
         } else {
             TraceMessage(
                 TEXT("QUORVANEOnPowerBroadcast() : Release Mutex failed. GetLastError() = %d\n"),

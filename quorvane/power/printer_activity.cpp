@@ -92,7 +92,9 @@ DWORD IsModelPrinting()
         for (int iModel = 0; iModel < MODEL_DRIVER_COUNT && !bFound; iModel++) {
             TraceMessage(TEXT("QUORVANEIsModelPrinting() : %s (%s) == %s\n"),
                          pPrinter->pPrinterName, pPrinter->pDriverName, ModelDriverNames[iModel]);
-            if (!IsSameDriverName(pPrinter->pDriverName, ModelDriverNames[iModel])) {
+            // A record without a printer name names no printer that could be opened.
+            if (pPrinter->pPrinterName == NULL ||
+                !IsSameDriverName(pPrinter->pDriverName, ModelDriverNames[iModel])) {
                 continue;
             }
             DWORD cJobs = 0;
@@ -153,9 +155,15 @@ DWORD GetNumberOfJobs(LPWSTR pPrinterName, DWORD* pcJobs)
         }
     }
 
+    BOOL bRead = GetPrinterW(hPrinter, 2, pPrinterInfo2, cbPrinterInfo2, &cbNeeded);
+    if (bRead && cbPrinterInfo2 < sizeof(PRINTER_INFO_2W)) {
+        // A spooler that claims success with less than one record has told nothing.
+        bRead = FALSE;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    }
+
     DWORD dwResult = 0;
-    if (GetPrinterW(hPrinter, 2, pPrinterInfo2, cbPrinterInfo2, &cbNeeded) &&
-        pPrinterInfo2 != NULL) {
+    if (bRead) {
         DWORD cJobs = reinterpret_cast<const PRINTER_INFO_2W*>(pPrinterInfo2)->cJobs;
         *pcJobs = cJobs;
         TraceMessage(TEXT("QUORVANEGetNumberOfJobs(%s) returns %d\n"), pPrinterName, cJobs);

@@ -51,12 +51,39 @@ void RemovePort(ULONG_PTR hPort)
     g_PortList.nPorts--;
 }
 
+void NoteAcquired(LONG nEntries)
+{
+    LONG nNoted = 0;
+    for (PortEntry* pEntry = g_PortList.pHead; pEntry != NULL && nNoted < nEntries;
+         pEntry = pEntry->pNext, nNoted++) {
+        pEntry->nAcquired++;
+    }
+}
+
+BOOL ReleasePortMutex(PortEntry* pEntry)
+{
+    if (!ReleaseMutex(pEntry->hMutex)) {
+        return FALSE;
+    }
+    if (pEntry->nAcquired > 0) {
+        pEntry->nAcquired--;
+    }
+    return TRUE;
+}
+
+void GiveBackPortMutex(PortEntry* pEntry)
+{
+    while (pEntry->nAcquired > 0) {
+        if (!ReleasePortMutex(pEntry)) {
+            // The platform says this thread holds nothing more: nothing is left to give back.
+            pEntry->nAcquired = 0;
+        }
+    }
+}
+
 void ClosePortMutex(PortEntry* pEntry)
 {
-    // The suspend arbitration acquires each mutex at most once before it gives it back, so one
-    // release returns whatever this thread holds. It fails with ERROR_NOT_OWNER, harmlessly,
-    // when the helper does not hold the mutex, which is the usual case.
-    ReleaseMutex(pEntry->hMutex);
+    GiveBackPortMutex(pEntry);
     CloseHandle(pEntry->hMutex);
 }
 

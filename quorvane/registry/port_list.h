@@ -8,6 +8,7 @@ struct PortEntry {
     ULONG_PTR hPort;   // the port key: an identity only, never dereferenced
     HANDLE hMutex;     // the port's hardware-access mutex, owned by this entry
     PortEntry* pNext;  // the next older registration
+    LONG nAcquired;    // how often this thread's waits took the mutex and have not given it back
 };
 
 struct PortList {
@@ -28,8 +29,19 @@ BOOL AddPort(ULONG_PTR hPort, HANDLE hMutex);
 // Unlinks and frees the entry with this key, if any. Its handle is the caller's to close first.
 void RemovePort(ULONG_PTR hPort);
 
-// Gives back any ownership of the entry's mutex that this thread holds, then closes the
-// handle: a closed handle would otherwise keep the port locked for as long as the helper lives.
+// Records that a wait took the mutexes of the first nEntries entries from the head.
+void NoteAcquired(LONG nEntries);
+
+// Releases the entry's mutex once, as the resume does for every port, held or not. A success
+// gives back one acquisition.
+BOOL ReleasePortMutex(PortEntry* pEntry);
+
+// Gives back every acquisition the entry still records. A mutex is recursive: a suspend
+// queried twice takes it twice, and one release alone would leave the port locked.
+void GiveBackPortMutex(PortEntry* pEntry);
+
+// Gives back what this thread holds of the entry's mutex, then closes the handle: closing
+// alone would keep the port locked for as long as the helper lives.
 void ClosePortMutex(PortEntry* pEntry);
 
 // Traces the count and every entry under the caller's name, e.g. "OnPowRegister()".

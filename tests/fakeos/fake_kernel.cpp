@@ -417,10 +417,16 @@ HANDLE WINAPI GetProcessHeap(void)
 
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes)
 {
-    if (hHeap != &s_processHeap || ShouldFail(Api::HeapAlloc)) {
+    // A failing allocation leaves the last error as it was, as HeapAlloc does.
+    DWORD dwLastError = GetLastError();
+    bool bFail = ShouldFail(Api::HeapAlloc);
+    SetLastError(dwLastError);
+    if (hHeap != &s_processHeap || bFail) {
         return nullptr;
     }
-    void* pBlock = (dwFlags & HEAP_ZERO_MEMORY) != 0 ? calloc(1, dwBytes + 1) : malloc(dwBytes + 1);
+    // Exactly the size asked for (but never zero bytes), so that the sanitizers see an overrun.
+    size_t cbBlock = dwBytes != 0 ? dwBytes : 1;
+    void* pBlock = (dwFlags & HEAP_ZERO_MEMORY) != 0 ? calloc(1, cbBlock) : malloc(cbBlock);
     if (pBlock != nullptr) {
         TheMachine().nHeapBlocks++;
     }

@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,8 @@ struct Object {
 };
 
 struct Printer {
-    std::u16string name;
-    std::u16string driver;
+    std::optional<std::u16string> name;
+    std::optional<std::u16string> driver;
     DWORD cJobs;
 };
 
@@ -76,6 +77,8 @@ struct Machine {
     std::vector<LRESULT> sentAnswers;
 
     std::vector<Printer> printers;
+    DWORD cEnumeratedExtra;
+    DWORD cbShortRecord;  // 0: records are whole
 
     int nHeapBlocks;
     std::map<Api, std::vector<Failure>> failures;

@@ -87,7 +87,12 @@ HWND FindHelperWindow();
 WNDCLASSW RegisteredClass(const std::u16string& className);
 
 // --- Spooler -------------------------------------------------------------------------------
-void AddPrinter(const std::u16string& printerName, const std::u16string& driverName, DWORD cJobs);
+// A local printer; a NULL name or driver makes a record that leaves that string out.
+void AddPrinter(const char16_t* pszPrinterName, const char16_t* pszDriverName, DWORD cJobs);
+// EnumPrintersW reports cExtra more printers than it wrote into the buffer.
+void OverstateEnumeratedCount(DWORD cExtra);
+// GetPrinterW asks for, and succeeds with, cbRecord bytes: less than one record.
+void ShortenPrinterRecords(DWORD cbRecord);
 
 // --- Heap ----------------------------------------------------------------------------------
 // Blocks allocated and not yet freed.

@@ -8,9 +8,9 @@ using namespace fakeos;
 
 namespace {
 
-DWORD StringBytes(const std::u16string& text)
+DWORD StringBytes(const std::optional<std::u16string>& text)
 {
-    return static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
+    return text ? static_cast<DWORD>((text->size() + 1) * sizeof(WCHAR)) : 0;
 }
 
 DWORD RecordBytes(const Printer& printer)
@@ -20,10 +20,13 @@ DWORD RecordBytes(const Printer& printer)
 }
 
 // Copies a string into the tail of the caller's buffer, as the spooler packs them.
-LPWSTR PackString(LPBYTE* ppEnd, const std::u16string& text)
+LPWSTR PackString(LPBYTE* ppEnd, const std::optional<std::u16string>& text)
 {
+    if (!text) {
+        return nullptr;
+    }
     *ppEnd -= StringBytes(text);
-    memcpy(*ppEnd, text.c_str(), StringBytes(text));
+    memcpy(*ppEnd, text->c_str(), StringBytes(text));
     return reinterpret_cast<LPWSTR>(*ppEnd);
 }
 
@@ -39,9 +42,26 @@ void FillRecord(PRINTER_INFO_2W* pRecord, LPBYTE* ppEnd, const Printer& printer)
 
 namespace fakeos {
 
-void AddPrinter(const std::u16string& printerName, const std::u16string& driverName, DWORD cJobs)
+void AddPrinter(const char16_t* pszPrinterName, const char16_t* pszDriverName, DWORD cJobs)
 {
-    TheMachine().printers.push_back(Printer{printerName, driverName, cJobs});
+    Printer printer{std::nullopt, std::nullopt, cJobs};
+    if (pszPrinterName != nullptr) {
+        printer.name = pszPrinterName;
+    }
+    if (pszDriverName != nullptr) {
+        printer.driver = pszDriverName;
+    }
+    TheMachine().printers.push_back(printer);
+}
+
+void OverstateEnumeratedCount(DWORD cExtra)
+{
+    TheMachine().cEnumeratedExtra = cExtra;
+}
+
+void ShortenPrinterRecords(DWORD cbRecord)
+{
+    TheMachine().cbShortRecord = cbRecord;
 }
 
 }  // namespace fakeos
@@ -80,7 +100,7 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
     for (size_t i = 0; i < m.printers.size(); i++) {
         FillRecord(&pRecords[i], &pEnd, m.printers[i]);
     }
-    *pcReturned = static_cast<DWORD>(m.printers.size());
+    *pcReturned = static_cast<DWORD>(m.printers.size()) + m.cEnumeratedExtra;
     Record(callText + " = TRUE " + std::to_string(*pcReturned));
     return TRUE;
 }
@@ -97,7 +117,7 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
         return FALSE;
     }
     for (size_t i = 0; i < m.printers.size(); i++) {
-        if (pPrinterName != nullptr && m.printers[i].name == pPrinterName) {
+        if (pPrinterName != nullptr && m.printers[i].name == std::u16string(pPrinterName)) {
             Object object{};
             object.kind = ObjectKind::Printer;
             object.iPrinter = i;
@@ -133,6 +153,16 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
         return FALSE;
     }
     const Printer& printer = TheMachine().printers.at(pObject->iPrinter);
+    DWORD cbShortRecord = TheMachine().cbShortRecord;
+    if (cbShortRecord != 0) {
+        *pcbNeeded = cbShortRecord;
+        bool bFits = cbBuf >= cbShortRecord && pPrinter != nullptr;
+        Record(callText + (bFits ? " = TRUE short" : " = FALSE 122"));
+        if (!bFits) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        }
+        return bFits ? TRUE : FALSE;
+    }
     *pcbNeeded = RecordBytes(printer);
     if (cbBuf < *pcbNeeded || pPrinter == nullptr) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);

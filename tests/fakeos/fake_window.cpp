@@ -1,4 +1,7 @@
 // The fake window manager: classes, windows, and one message queue for the helper's thread.
+#include <stdio.h>
+#include <stdlib.h>
+
 #include "tests/fakeos/fake_machine.h"
 
 using namespace fakeos;
@@ -162,6 +165,7 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
 
 LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM /*wParam*/, LPARAM /*lParam*/)
 {
+    Record("DefWindowProcW(" + Hex(Msg) + ")");
     if (Msg == WM_CLOSE) {
         DestroyWindow(hWnd);
     }
@@ -178,7 +182,14 @@ BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND /*hWnd*/, UINT /*wMsgFilterMin*/, UINT
                 lpMsg->message = WM_QUIT;
                 return FALSE;
             }
-            // A real thread would block here for good; fail instead, so that a test ends.
+            // A real thread would block here for good; fail instead, so that a test ends. A
+            // loop that asks again after the failure would spin for ever: stop the test.
+            if (m.bQueueRanDry) {
+                fprintf(stderr,
+                        "fake OS: GetMessageW called again after it failed: the message "
+                        "loop does not end on an error\n");
+                abort();
+            }
             m.bQueueRanDry = true;
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return -1;

@@ -193,7 +193,6 @@ TEST_F(PowerBroadcastTest, SuspendRoadOnNt51TakesEverythingAndGivesItBack)
     EXPECT_EQ(SendPowerEvent(PBT_APMRESUMEAUTOMATIC), TRUE);
 
     Lines expected = Then(Opening("PBT_APMQUERYSUSPEND"), {kAcquired});
-    expected = Then(expected, {});
     for (const Lines& part :
          {Opening("PBT_APMSUSPEND"), Then(Opening("PBT_APMRESUMESUSPEND"), {kReleased, kReleased}),
           Then(Opening("PBT_APMRESUMEAUTOMATIC"), {kNotOwner, kNotOwner})}) {
@@ -228,6 +227,39 @@ TEST_F(PowerBroadcastTest, SuspendRoadOnNt6GrantsAtOnceAndTakesTheMutexesOnTheAn
     EXPECT_EQ(fakeos::Traces(), Then(Opening("PBT_APMRESUMEAUTOMATIC"), {kReleased, kReleased}));
     EXPECT_FALSE(fakeos::IsHeldByHelper(MutexName16(kPortA)));
     EXPECT_FALSE(IsSuspendModeSet());
+}
+
+// The system may ask again before the machine sleeps or resumes, and a wait for a mutex this
+// thread already owns takes it once more: each of those must be given back on resume.
+TEST_F(PowerBroadcastTest, ResumeGivesBackEveryAcquisition)
+{
+    const struct {
+        const char* pszCase;
+        DWORD dwMajor;
+        std::vector<WPARAM> events;
+    } cases[] = {
+        {"query twice", 5, {PBT_APMQUERYSUSPEND, PBT_APMQUERYSUSPEND, PBT_APMRESUMESUSPEND}},
+        {"critical resume between two queries",
+         5,
+         {PBT_APMQUERYSUSPEND, PBT_APMRESUMECRITICAL, PBT_APMQUERYSUSPEND, PBT_APMRESUMEAUTOMATIC}},
+        {"announced twice on NT 6", 6, {PBT_APMSUSPEND, PBT_APMSUSPEND, PBT_APMRESUMESUSPEND}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszCase);
+        SetUp();
+        Start(c.dwMajor, 1, {kPortA, kPortB});
+
+        for (WPARAM wEvent : c.events) {
+            EXPECT_EQ(SendPowerEvent(wEvent), TRUE);
+        }
+
+        EXPECT_FALSE(fakeos::IsHeldByHelper(MutexName16(kPortA)));
+        EXPECT_FALSE(fakeos::IsHeldByHelper(MutexName16(kPortB)));
+        // One trace per port for the resume, however many times the mutex was taken.
+        Lines traces = fakeos::Traces();
+        EXPECT_EQ(Lines(traces.end() - 2, traces.end()), (Lines{kReleased, kReleased}));
+        TearDown();
+    }
 }
 
 TEST_F(PowerBroadcastTest, BusyPortRefusesTheQueryAfterTheFullWait)
@@ -407,6 +439,17 @@ TEST_F(PowerBroadcastTest, Windows2000WaitsAsUsualWhenNoModelPrinterIsBusy)
 
     EXPECT_EQ(fakeos::Traces().back(), kAcquired);
     EXPECT_EQ(fakeos::CallsOf("Wait"), Lines{"WaitForMultipleObjects(1, all, 17500) = 0"});
+}
+
+TEST_F(PowerBroadcastTest, Windows2000WithoutPortsNeverAsksTheSpooler)
+{
+    Start(5, 0, {});
+    fakeos::AddPrinter(u"Office", u"NALVEX QT16 (XPS)", 2);
+
+    EXPECT_EQ(SendPowerEvent(PBT_APMQUERYSUSPEND), TRUE);
+
+    EXPECT_EQ(fakeos::Traces().back(), "QUORVANEOnPowerBroadcast() : No ports are registered\n");
+    EXPECT_TRUE(fakeos::CallsOf("EnumPrinters").empty());
 }
 
 // The printer rule belongs to Windows 2000 alone.

@@ -207,6 +207,45 @@ TEST_F(PrinterActivityTest, SpoolerFailuresCountAsNotPrinting)
         Reset);
 }
 
+// What the spooler hands back is input: a record without names, a count larger than what it
+// wrote, or a success with less than one record must not be read past or taken for a job count.
+TEST_F(PrinterActivityTest, MalformedSpoolerAnswersAreReadSafely)
+{
+    const std::string qt14 = "NALVEX QT14 (XPS)";
+    RunCases(
+        {
+            {"a record without a driver name matches nothing",
+             [] { fakeos::AddPrinter(u"Office", nullptr, 2); },
+             0,
+             {kProbe, Compared("Office", "(null)", 0), Compared("Office", "(null)", 1),
+              Compared("Office", "(null)", 2)}},
+            {"a record without a printer name is never opened",
+             [] { fakeos::AddPrinter(nullptr, u"NALVEX QT14 (XPS)", 2); },
+             0,
+             {kProbe, Compared("(null)", qt14, 0), Compared("(null)", qt14, 1),
+              Compared("(null)", qt14, 2)}},
+            {"a count above what the buffer holds reads only the records written",
+             [] {
+                 fakeos::AddPrinter(u"Hall", u"Other Laser 9", 0);
+                 fakeos::OverstateEnumeratedCount(1000);
+             },
+             0,
+             {kProbe, Compared("Hall", "Other Laser 9", 0), Compared("Hall", "Other Laser 9", 1),
+              Compared("Hall", "Other Laser 9", 2)}},
+            {"a printer record shorter than one record is a failed query",
+             [] {
+                 fakeos::AddPrinter(u"Office", u"NALVEX QT14 (XPS)", 2);
+                 fakeos::ShortenPrinterRecords(8);
+             },
+             0,
+             {kProbe, Compared("Office", qt14, 0),
+              "QUORVANEGetNumberOfJobs() : GetPrinter(2) failed. GetLastError() = 122\n",
+              Compared("Office", qt14, 1), Compared("Office", qt14, 2)}},
+        },
+        Reset);
+    EXPECT_TRUE(fakeos::CallsOf("OpenPrinterW(NULL").empty());
+}
+
 TEST_F(PrinterActivityTest, JobCountIsLeftAsItWasOnFailure)
 {
     fakeos::AddPrinter(u"Office", u"NALVEX QT16 (XPS)", 4);

@@ -36,7 +36,8 @@ TEST_F(StartupTest, StartsHiddenRunsTheLoopAndStopsOnClose)
                      "CreateWindowExW(0x0, QUORVANE, QUORVANE, 0xcf0000, 0x80000000, 0x80000000, "
                      "0x80000000, 0x80000000, no parent, menu or data, module) = 0x108",
                      "ShowWindow(0x108, 0)", "UpdateWindow(0x108)", "CloseHandle(0x100) = TRUE",
-                     "DestroyWindow(0x108)", "PostQuitMessage(0)", "CloseHandle(0x104) = TRUE"}));
+                     "DefWindowProcW(0x10)", "DestroyWindow(0x108)", "PostQuitMessage(0)",
+                     "CloseHandle(0x104) = TRUE"}));
     EXPECT_EQ(fakeos::OpenHandleCount(), 0);
     EXPECT_FALSE(fakeos::MessageQueueRanDry());
 }
@@ -115,16 +116,46 @@ TEST_F(StartupTest, CloseWithPortsClosesEachMutexOnceBeforeTheWindowGoes)
     EXPECT_EQ(fakeos::SentMessageAnswers(), (std::vector<LRESULT>{0, 0, 0}));
     Lines calls = fakeos::Calls();
     Lines afterClose(std::find(calls.begin(), calls.end(), "UpdateWindow(0x108)") + 1, calls.end());
-    // The ports' mutexes are handed back if held (they are not), then closed, newest first.
-    EXPECT_EQ(afterClose, (Lines{"CreateMutexW(" + MutexName(0xA1) + ", open) = 0x10c",
-                                 "CreateMutexW(" + MutexName(0xB2) + ", open) = 0x110",
-                                 "ReleaseMutex(0x110) = FALSE 288", "CloseHandle(0x110) = TRUE",
-                                 "ReleaseMutex(0x10c) = FALSE 288", "CloseHandle(0x10c) = TRUE",
-                                 "CloseHandle(0x100) = TRUE", "DestroyWindow(0x108)",
-                                 "PostQuitMessage(0)", "CloseHandle(0x104) = TRUE"}));
+    // The ports' mutexes are closed newest first, then the guard, then the window goes.
+    EXPECT_EQ(
+        afterClose,
+        (Lines{"CreateMutexW(" + MutexName(0xA1) + ", open) = 0x10c",
+               "CreateMutexW(" + MutexName(0xB2) + ", open) = 0x110", "CloseHandle(0x110) = TRUE",
+               "CloseHandle(0x10c) = TRUE", "CloseHandle(0x100) = TRUE", "DefWindowProcW(0x10)",
+               "DestroyWindow(0x108)", "PostQuitMessage(0)", "CloseHandle(0x104) = TRUE"}));
     EXPECT_EQ(g_PortList.nPorts, 0);
     EXPECT_EQ(fakeos::OpenHandleCount(), 0);
     EXPECT_EQ(fakeos::OutstandingHeapBlocks(), 0);
+}
+
+// Closed between a granted suspend query and the resume, the helper must not take the ports'
+// hardware access with it.
+TEST_F(StartupTest, CloseWhileHoldingThePortsGivesThemBack)
+{
+    fakeos::SetVersion(VER_PLATFORM_WIN32_NT, 5, 1);
+    fakeos::CreateMutexElsewhere(MutexName16(0xA1));  // the port side keeps its own handle
+    fakeos::SendToHelper(WM_POW_REGISTER, 0xA1);
+    fakeos::SendToHelper(WM_POWERBROADCAST, PBT_APMQUERYSUSPEND);
+    fakeos::QueueAction([] { EXPECT_TRUE(fakeos::IsHeldByHelper(MutexName16(0xA1))); });
+    fakeos::PostToHelper(WM_CLOSE);
+
+    EXPECT_EQ(RunHelper(), 0);
+
+    EXPECT_EQ(fakeos::SentMessageAnswers(), (std::vector<LRESULT>{0, TRUE}));
+    EXPECT_FALSE(fakeos::IsHeldByHelper(MutexName16(0xA1)));
+    EXPECT_EQ(fakeos::CallsOf("ReleaseMutex"), Lines{"ReleaseMutex(0x10c) = TRUE"});
+    EXPECT_EQ(fakeos::OpenHandleCount(), 0);
+}
+
+TEST_F(StartupTest, CloseWithoutAGuardEventClosesOnlyWhatIsOpen)
+{
+    fakeos::FailCall(fakeos::Api::CreateEventW, ERROR_ACCESS_DENIED, 1);
+    fakeos::PostToHelper(WM_CLOSE);
+
+    EXPECT_EQ(RunHelper(), 0);
+
+    EXPECT_EQ(fakeos::CallsOf("CloseHandle"), Lines{"CloseHandle(0x100) = TRUE"});
+    EXPECT_EQ(fakeos::OpenHandleCount(), 0);
 }
 
 TEST_F(StartupTest, FailedEventsAndSecurityDoNotStopTheStart)
@@ -230,6 +261,8 @@ TEST_F(StartupTest, UnknownMessagesGoToDefaultProcessing)
     EXPECT_EQ(RunHelper(), 0);
 
     EXPECT_EQ(fakeos::SentMessageAnswers(), (std::vector<LRESULT>{0, 0}));
+    EXPECT_EQ(fakeos::CallsOf("DefWindowProcW"),
+              (Lines{"DefWindowProcW(0x401)", "DefWindowProcW(0xc123)", "DefWindowProcW(0x10)"}));
     EXPECT_EQ(fakeos::Traces(), (Lines{kBanner, kSecurityOk, kGuardCreated, kSuspendEventCreated}));
 }
 
