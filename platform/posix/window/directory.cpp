@@ -11,65 +11,28 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "platform/posix/root/machine_root.h"
 #include "platform/posix/window/internal.h"
 
 namespace window_service {
 
 namespace {
 
-constexpr char kDefaultRoot[] = "/tmp/quorvane-machine";
 constexpr std::uint32_t kEntryMagic = 0x4e575651;  // "QVWN"
 
 struct Directory {
     int fd = -1;  // "<root>/windows", opened without following links
     std::string path;
-    std::string socketPrefix;  // "\0quorvane/<device>:<inode>/"
 };
-
-// Opens (creating when needed) a folder inside dirFd without following a link planted there.
-int OpenFolder(int dirFd, const char* pszName, mode_t mode)
-{
-    if (mkdirat(dirFd, pszName, mode) == 0) {
-        // mkdir's mode is cut by the umask; the folder must keep exactly the mode asked for.
-        int fd = openat(dirFd, pszName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) {
-            fchmod(fd, mode);
-        }
-        return fd;
-    }
-    return openat(dirFd, pszName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
 
 Directory OpenDirectory()
 {
     Directory directory;
-    const char* pszRoot = getenv("QUORVANE_ROOT");
-    std::string root = pszRoot != nullptr && pszRoot[0] != 0 ? pszRoot : kDefaultRoot;
-
-    if (mkdir(root.c_str(), 01777) == 0) {
-        chmod(root.c_str(), 01777);
-    }
-    int rootFd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (rootFd < 0) {
-        fprintf(stderr, "quorvane: the machine root %s cannot be used: %s\n", root.c_str(),
-                strerror(errno));
-        return directory;
-    }
     // Every user publishes windows here; the sticky bit keeps each user's entries their own.
-    directory.fd = OpenFolder(rootFd, "windows", 01777);
-    close(rootFd);
-    if (directory.fd < 0) {
-        return directory;
+    directory.fd = machine_root::OpenSubfolder("windows", 01777);
+    if (directory.fd >= 0) {
+        directory.path = machine_root::Path() + "/windows";
     }
-
-    struct stat status;
-    fstat(directory.fd, &status);
-    char szPrefix[64];
-    snprintf(szPrefix, sizeof(szPrefix), "quorvane/%llx:%llx/",
-             static_cast<unsigned long long>(status.st_dev),
-             static_cast<unsigned long long>(status.st_ino));
-    directory.socketPrefix = std::string(1, '\0') + szPrefix;
-    directory.path = root + "/windows";
     return directory;
 }
 
@@ -129,7 +92,7 @@ const std::string& WindowDirectory()
 
 std::string SocketName(ULONG_PTR hwnd)
 {
-    return TheDirectory().socketPrefix + HexName(hwnd);
+    return machine_root::SocketName("windows/" + HexName(hwnd));
 }
 
 std::string HandleFileName(ULONG_PTR hwnd)
