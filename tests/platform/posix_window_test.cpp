@@ -217,12 +217,11 @@ TEST_F(WindowTest, MessagesFromManySendersAreHandledOneAtATime)
 int ConnectRaw(HWND hwnd)
 {
     struct stat status;
-    std::string folder = std::string(getenv("QUORVANE_ROOT")) + "/windows";
-    if (stat(folder.c_str(), &status) != 0) {
+    if (stat(getenv("QUORVANE_ROOT"), &status) != 0) {
         return -1;
     }
     char szName[108];
-    int cbName = snprintf(szName, sizeof(szName), "%cquorvane/%llx:%llx/%016llx", 0,
+    int cbName = snprintf(szName, sizeof(szName), "%cquorvane/%llx:%llx/windows/%016llx", 0,
                           static_cast<unsigned long long>(status.st_dev),
                           static_cast<unsigned long long>(status.st_ino),
                           static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(hwnd)));
