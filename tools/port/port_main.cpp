@@ -1,7 +1,8 @@
 // quorvane-port: what the printer port component does, from the command line.
 //
-//   quorvane-port register KEY | unregister KEY | hold KEY SECONDS | close
+//   quorvane-port register KEY | unregister KEY | hold KEY SECONDS | close | wait SECONDS
 //
+// wait returns as soon as a helper window exists, for scripts that start a helper.
 // Exit status: 0 done, 1 no helper window is running, 2 the command line is wrong.
 #include <string>
 #include <vector>
@@ -19,8 +20,9 @@ const char kTool[] = "quorvane-port";
 int Usage(const std::string& problem)
 {
     tool_console::PrintError(kTool, problem);
-    tool_console::PrintError(
-        kTool, "usage: quorvane-port register KEY | unregister KEY | hold KEY SECONDS | close");
+    tool_console::PrintError(kTool,
+                             "usage: quorvane-port register KEY | unregister KEY | hold KEY "
+                             "SECONDS | close | wait SECONDS");
     return 2;
 }
 
@@ -72,6 +74,22 @@ int Hold(std::uint64_t key, DWORD dwMilliseconds)
     return 0;
 }
 
+int WaitForHelper(DWORD dwMilliseconds)
+{
+    // Checked every few milliseconds: a script waits for a helper it has just started.
+    const DWORD kCheckEveryMs = 5;
+    for (DWORD dwWaited = 0;; dwWaited += kCheckEveryMs) {
+        if (FindWindowW(HELPER_WINDOW_CLASS, NULL) != NULL) {
+            return 0;
+        }
+        if (dwWaited >= dwMilliseconds) {
+            tool_console::PrintError(kTool, "no helper window (class QUORVANE) appeared");
+            return 1;
+        }
+        Sleep(kCheckEveryMs);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -94,6 +112,13 @@ int main(int argc, char** argv)
         }
         return SendToHelper(command == "register" ? WM_POW_REGISTER : WM_POW_UNREGISTER,
                             static_cast<WPARAM>(key));
+    }
+    if (command == "wait") {
+        std::uint32_t milliseconds = 0;
+        if (args.size() != 2 || !tool_arguments::ParseSeconds(args[1], &milliseconds)) {
+            return Usage("wait takes a number of seconds");
+        }
+        return WaitForHelper(milliseconds);
     }
     if (command == "hold") {
         std::uint32_t milliseconds = 0;

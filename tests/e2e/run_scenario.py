@@ -1,0 +1,257 @@
+#!/usr/bin/env python3
+"""Plays one end-to-end scenario with real processes: the helper, the port side
+(quorvane-port), the power side (quorvane-power) and the trace monitor (quorvane-trace).
+
+    run_scenario.py --bin BUILD_DIR [--host linux|wine] SCENARIO_FILE
+
+A scenario is a list of steps, one per line; lines starting with "> " after a step are the
+output that step must print, and the block after "trace" is the debug output expected from
+the whole run. "#" starts a comment. The steps:
+
+    version MAJOR.MINOR        the emulated Windows version (before anything starts)
+    helper [NAME]              start a helper and wait for its window
+    second-helper              start another helper; it must end at once with status 0
+    port ARGS...               run quorvane-port; it must exit 0
+    port-fails CODE ARGS...    run quorvane-port; it must exit with CODE
+    hold NAME KEY SECONDS      quorvane-port hold in the background, once it printed "held"
+    power ARGS... [in A..B]    run quorvane-power, optionally within A to B seconds
+    power& NAME ARGS...        the same in the background
+    wait NAME [in A..B]        wait for a background step to end, optionally timed
+    kill NAME                  kill a process at once (SIGKILL; TerminateProcess)
+    terminate NAME             ask a process to end (SIGTERM)
+    exits NAME CODE            the process must end with CODE
+    sleep SECONDS
+    trace                      followed by the expected lines; "*" stands for a handle value
+
+Each run gets a machine of its own: a fresh QUORVANE_ROOT on Linux.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+START_TIMEOUT = 10.0
+STEP_TIMEOUT = 60.0
+
+
+class ScenarioError(Exception):
+    pass
+
+
+class Machine:
+    """The processes of one run and how they are started on the host."""
+
+    def __init__(self, bin_dir, host):
+        self.bin_dir = bin_dir
+        self.host = host
+        self.root = tempfile.mkdtemp(prefix="quorvane-e2e-")
+        self.env = dict(os.environ, QUORVANE_ROOT=self.root)
+        self.processes = {}
+        self.trace = None
+        self.trace_file = open(os.path.join(self.root, "trace.out"), "w+b")
+
+    def command(self, tool, args):
+        if self.host == "wine":
+            return [os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "wine.sh"),
+                    os.path.join(self.bin_dir, tool + ".exe")] + args
+        return [os.path.join(self.bin_dir, tool)] + args
+
+    def start(self, tool, args, **kwargs):
+        return subprocess.Popen(self.command(tool, args), env=self.env, **kwargs)
+
+    def run(self, tool, args, timeout=STEP_TIMEOUT):
+        began = time.monotonic()
+        done = subprocess.run(self.command(tool, args), env=self.env, capture_output=True,
+                              timeout=timeout)
+        return done, time.monotonic() - began
+
+    def set_version(self, version):
+        self.env["QUORVANE_WINVER"] = version
+
+    def start_trace(self):
+        self.trace = self.start("quorvane-trace", [], stdout=self.trace_file,
+                                stderr=subprocess.PIPE)
+        line = self.trace.stderr.readline()
+        if line.strip() != b"listening":
+            raise ScenarioError("quorvane-trace did not start: %r" % line)
+
+    def stop_trace(self):
+        # Debug output is delivered as it is made; a short pause lets the last of it land.
+        time.sleep(0.2)
+        self.trace.send_signal(signal.SIGINT)
+        self.trace.wait(timeout=STEP_TIMEOUT)
+        self.trace_file.seek(0)
+        return self.trace_file.read().decode("utf-8", "replace").splitlines()
+
+    def close(self, keep_root):
+        for process in list(self.processes.values()) + ([self.trace] if self.trace else []):
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        self.trace_file.close()
+        if keep_root:
+            print("the machine root is kept for a look: " + self.root, file=sys.stderr)
+        else:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+def parse_range(words):
+    """'in A..B' at the end of a step: the seconds it may take."""
+    if len(words) >= 2 and words[-2] == "in":
+        low, high = words[-1].split("..")
+        return words[:-2], (float(low), float(high))
+    return words, None
+
+
+def check_time(what, elapsed, bounds):
+    if bounds and not bounds[0] <= elapsed <= bounds[1]:
+        raise ScenarioError("%s took %.2f s, not %g..%g s" % (what, elapsed, bounds[0], bounds[1]))
+
+
+def check_output(what, actual, expected):
+    lines = actual.decode("utf-8", "replace").splitlines()
+    if lines != expected:
+        raise ScenarioError("%s printed %r, expected %r" % (what, lines, expected))
+
+
+def matches(expected, actual):
+    pattern = "".join("[0-9a-f]{16}" if part == "*" else re.escape(part)
+                      for part in re.split(r"(\*)", expected))
+    return re.fullmatch(pattern, actual) is not None
+
+
+def check_trace(actual, expected):
+    if len(actual) == len(expected) and all(matches(e, a) for e, a in zip(expected, actual)):
+        return
+    report = ["the trace differs (- expected, + actual):"]
+    for i in range(max(len(actual), len(expected))):
+        e = expected[i] if i < len(expected) else None
+        a = actual[i] if i < len(actual) else None
+        if e is not None and a is not None and matches(e, a):
+            report.append("  " + a)
+        else:
+            if e is not None:
+                report.append("- " + e)
+            if a is not None:
+                report.append("+ " + a)
+    raise ScenarioError("\n".join(report))
+
+
+def read_steps(path):
+    """Each step with the '> ' lines that follow it; the trace block last."""
+    steps = []
+    trace = None
+    with open(path, encoding="utf-8") as scenario:
+        for raw in scenario:
+            line = raw.rstrip("\n")
+            if trace is not None:
+                trace.append(line)
+            elif line.startswith("> "):
+                steps[-1][1].append(line[2:])
+            elif line.strip() == "trace":
+                trace = []
+            elif line.strip() and not line.lstrip().startswith("#"):
+                steps.append((line.split(), []))
+    while trace and not trace[-1]:
+        trace.pop()
+    return steps, trace
+
+
+def play(machine, steps):
+    background = {}
+    for words, output in steps:
+        verb, args = words[0], words[1:]
+        if verb == "version":
+            machine.set_version(args[0])
+            machine.start_trace()
+        elif verb == "helper":
+            name = args[0] if args else "helper"
+            machine.processes[name] = machine.start("quorvane", [])
+            done, _ = machine.run("quorvane-port", ["wait", str(START_TIMEOUT)])
+            if done.returncode != 0:
+                raise ScenarioError("the helper's window did not appear")
+        elif verb == "second-helper":
+            second = machine.start("quorvane", [])
+            code = second.wait(timeout=START_TIMEOUT)
+            if code != 0:
+                raise ScenarioError("a second helper ended with %d" % code)
+        elif verb in ("port", "port-fails"):
+            expected_code = int(args.pop(0)) if verb == "port-fails" else 0
+            done, _ = machine.run("quorvane-port", args)
+            if done.returncode != expected_code:
+                raise ScenarioError("quorvane-port %s exited %d, not %d: %s" % (
+                    " ".join(args), done.returncode, expected_code, done.stderr.decode()))
+            check_output("quorvane-port " + " ".join(args), done.stdout, output)
+        elif verb == "hold":
+            name, key, seconds = args
+            holder = machine.start("quorvane-port", ["hold", key, seconds],
+                                   stdout=subprocess.PIPE)
+            if holder.stdout.readline().strip() != b"held":
+                raise ScenarioError("%s did not get hold of port %s" % (name, key))
+            machine.processes[name] = holder
+        elif verb == "power":
+            args, bounds = parse_range(args)
+            done, elapsed = machine.run("quorvane-power", args)
+            check_time("quorvane-power " + " ".join(args), elapsed, bounds)
+            check_output("quorvane-power " + " ".join(args), done.stdout, output)
+        elif verb == "power&":
+            name, args = args[0], args[1:]
+            process = machine.start("quorvane-power", args, stdout=subprocess.PIPE)
+            background[name] = (process, time.monotonic(), output)
+            machine.processes[name] = process
+        elif verb == "wait":
+            args, bounds = parse_range(args)
+            process, began, expected = background.pop(args[0])
+            out, _ = process.communicate(timeout=STEP_TIMEOUT)
+            check_time(args[0], time.monotonic() - began, bounds)
+            check_output(args[0], out, output or expected)
+        elif verb == "kill":
+            machine.processes[args[0]].kill()
+        elif verb == "terminate":
+            machine.processes[args[0]].send_signal(signal.SIGTERM)
+        elif verb == "exits":
+            code = machine.processes[args[0]].wait(timeout=STEP_TIMEOUT)
+            if code != int(args[1]):
+                raise ScenarioError("%s ended with %d, not %s" % (args[0], code, args[1]))
+        elif verb == "sleep":
+            time.sleep(float(args[0]))
+        else:
+            raise ScenarioError("unknown step: " + " ".join(words))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--bin", required=True, help="the folder with the built programs")
+    parser.add_argument("--host", choices=["linux", "wine"], default="linux")
+    parser.add_argument("scenario")
+    options = parser.parse_args()
+
+    steps, expected_trace = read_steps(options.scenario)
+    if not steps or steps[0][0][0] != "version":
+        print("%s: a scenario starts with its version" % options.scenario, file=sys.stderr)
+        return 2
+    machine = Machine(options.bin, options.host)
+    failed = True
+    try:
+        play(machine, steps)
+        if expected_trace is not None:
+            check_trace(machine.stop_trace(), expected_trace)
+        failed = False
+    except (ScenarioError, subprocess.TimeoutExpired) as error:
+        print("%s: %s" % (os.path.basename(options.scenario), error), file=sys.stderr)
+    finally:
+        machine.close(keep_root=failed)
+    if failed:
+        return 1
+    print("%s: passed" % os.path.basename(options.scenario))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
