@@ -1,4 +1,7 @@
 // Window classes of this process, and the process-wide tables of the window service.
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <mutex>
 
 #include "platform/posix/window/internal.h"
@@ -23,6 +26,13 @@ void Lock()
 void Unlock()
 {
     s_tableLock.unlock();
+}
+
+pid_t CurrentThreadId()
+{
+    // Asked on every message: one system call per thread, not one per message.
+    static thread_local pid_t s_threadId = static_cast<pid_t>(syscall(SYS_gettid));
+    return s_threadId;
 }
 
 }  // namespace window_service

@@ -68,6 +68,9 @@ ProcessWindows& Windows();
 void Lock();
 void Unlock();
 
+// The calling thread's id, which owns the windows it creates.
+pid_t CurrentThreadId();
+
 // --- The calling thread's queue ------------------------------------------------------------
 
 struct ThreadQueue {

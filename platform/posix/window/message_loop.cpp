@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "platform/posix/window/internal.h"
@@ -11,11 +10,6 @@
 using namespace window_service;
 
 namespace {
-
-pid_t CurrentThreadId()
-{
-    return static_cast<pid_t>(syscall(SYS_gettid));
-}
 
 // The listening sockets of the windows this thread serves.
 std::vector<std::pair<int, ULONG_PTR>> ListeningSockets()

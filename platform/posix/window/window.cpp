@@ -1,6 +1,5 @@
 // Top-level windows: creation and destruction, default processing, and finding the windows of
 // every process of the machine root.
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,11 +9,6 @@
 using namespace window_service;
 
 namespace {
-
-pid_t CurrentThreadId()
-{
-    return static_cast<pid_t>(syscall(SYS_gettid));
-}
 
 // Handles are unique in the machine root: the process id makes them unique among live
 // processes, and a count makes them unique within one.
