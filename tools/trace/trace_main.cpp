@@ -76,10 +76,11 @@ int main(int argc, char** argv)
         if (received == Received::TimedOut) {
             continue;
         }
-        std::string text = tool_console::Utf8(message.text.c_str());
+        std::string text;
         if (bWithPid) {
-            text = "[" + std::to_string(message.dwProcessId) + "] " + text;
+            text = "[" + std::to_string(message.dwProcessId) + "] ";
         }
+        text += tool_console::Utf8(message.text.c_str());
         fputs(text.c_str(), stdout);
         fflush(stdout);
     }

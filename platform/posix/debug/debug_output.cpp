@@ -33,7 +33,7 @@ Writer OpenWriter()
     if (writer.fd < 0) {
         return writer;
     }
-    timeval timeout{0, debug_channel::kSendTimeoutMs * 1000};
+    timeval timeout{0, static_cast<suseconds_t>(debug_channel::kSendTimeoutMs) * 1000};
     setsockopt(writer.fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
     writer.address.sun_family = AF_UNIX;
     memcpy(writer.address.sun_path, name.data(), name.size());
