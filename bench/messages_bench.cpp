@@ -69,8 +69,8 @@ pid_t StartEchoWindow(const std::u16string& className)
         windowClass.lpfnWndProc = EchoWindowProc;
         windowClass.lpszClassName = className.c_str();
         RegisterClassW(&windowClass);
-        HWND hwnd = CreateWindowExW(0, className.c_str(), u"echo", 0, 0, 0, 0, 0, nullptr,
-                                    nullptr, nullptr, nullptr);
+        HWND hwnd = CreateWindowExW(0, className.c_str(), u"echo", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                    nullptr, nullptr);
         char status = hwnd != nullptr ? 'y' : 'n';
         ssize_t cbWritten = write(ready[1], &status, 1);
         (void)cbWritten;

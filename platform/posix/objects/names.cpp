@@ -6,12 +6,12 @@
 //
 // A name is data: it is stored in the arena and compared there, and never becomes a path, so
 // "/", ".." or any length cannot reach the file system. Its shape follows Windows, except that
-// a name longer than kMaxNameChars fails with ERROR_FILENAME_EXCED_RANGE; a backslash after the namespace
-// prefix names a folder that does not exist (ERROR_PATH_NOT_FOUND); a prefix with nothing after
-// it, or an empty first part, is not a valid object name (ERROR_INVALID_NAME); a name without a
-// prefix cannot start with a backslash (ERROR_BAD_PATHNAME); "Global", "Local" and "Session"
-// name the namespace links, not objects of ours (ERROR_INVALID_HANDLE); the empty name makes an
-// unnamed object.
+// a name longer than kMaxNameChars fails with ERROR_FILENAME_EXCED_RANGE; a backslash after the
+// namespace prefix names a folder that does not exist (ERROR_PATH_NOT_FOUND); a prefix with nothing
+// after it, or an empty first part, is not a valid object name (ERROR_INVALID_NAME); a name without
+// a prefix cannot start with a backslash (ERROR_BAD_PATHNAME); "Global", "Local" and "Session" name
+// the namespace links, not objects of ours (ERROR_INVALID_HANDLE); the empty name makes an unnamed
+// object.
 #include <string.h>
 #include <unistd.h>
 
@@ -150,8 +150,8 @@ void RebuildNameDirectory()
 {
     for (uint32_t o = 1; o < kObjectSlots; o++) {
         const ObjectSlot& slot = ObjectAt(o);
-        bool bNamed =
-            slot.kind != kFreeObject && slot.nameSpace != kUnnamed && slot.nameLength <= kMaxNameChars;
+        bool bNamed = slot.kind != kFreeObject && slot.nameSpace != kUnnamed &&
+                      slot.nameLength <= kMaxNameChars;
         TheArena().nameHashes[o] = bNamed ? HashOf(slot) : 0;
     }
 }
