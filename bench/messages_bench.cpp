@@ -98,7 +98,8 @@ void SendMessageRoundTrip(benchmark::State& state)
     }
     WPARAM n = 0;
     for (auto _ : state) {
-        if (SendMessageW(hwnd, WM_ECHO, ++n, 0) != static_cast<LRESULT>(n)) {
+        n++;
+        if (SendMessageW(hwnd, WM_ECHO, n, 0) != static_cast<LRESULT>(n)) {
             state.SkipWithError("wrong answer");
             break;
         }

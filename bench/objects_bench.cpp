@@ -3,12 +3,16 @@
 #include <benchmark/benchmark.h>
 
 #include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win32.h"
@@ -115,6 +119,52 @@ void HandOffBetweenProcesses(benchmark::State& state)
     CloseHandle(hPong);
 }
 BENCHMARK(HandOffBetweenProcesses)->UseRealTime();
+
+// How soon a blocked waiter gets a mutex whose owner process was killed: from the kill to the
+// waiter's return, each iteration a new owner process.
+void AbandonmentSeenAfterKill(benchmark::State& state)
+{
+    std::u16string mutexName = UniqueName("abandoned"), readyName = UniqueName("ready");
+    HANDLE hMutex = CreateMutexW(nullptr, FALSE, mutexName.c_str());
+    HANDLE hReady = CreateEventW(nullptr, FALSE, FALSE, readyName.c_str());
+    for (auto _ : state) {
+        pid_t owner = fork();
+        if (owner == 0) {
+            // The mutex exists already, so only a wait makes this process its owner.
+            WaitForSingleObject(CreateMutexW(nullptr, FALSE, mutexName.c_str()), INFINITE);
+            SetEvent(CreateEventW(nullptr, FALSE, FALSE, readyName.c_str()));
+            pause();
+            _exit(0);
+        }
+        WaitForSingleObject(hReady, INFINITE);
+        std::atomic<bool> bWaiting{false};
+        std::chrono::steady_clock::time_point returned;
+        DWORD dwResult = 0;
+        std::thread waiter([&] {
+            bWaiting = true;
+            dwResult = WaitForSingleObject(hMutex, 10000);
+            returned = std::chrono::steady_clock::now();
+        });
+        while (!bWaiting) {
+            std::this_thread::yield();
+        }
+        // Long enough for the waiter to be asleep in the kernel, not on its way there.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        auto killed = std::chrono::steady_clock::now();
+        kill(owner, SIGKILL);
+        waiter.join();
+        waitpid(owner, nullptr, 0);
+        if (dwResult != WAIT_ABANDONED_0) {
+            state.SkipWithError("the waiter did not get the mutex abandoned");
+            break;
+        }
+        ReleaseMutex(hMutex);
+        state.SetIterationTime(std::chrono::duration<double>(returned - killed).count());
+    }
+    CloseHandle(hReady);
+    CloseHandle(hMutex);
+}
+BENCHMARK(AbandonmentSeenAfterKill)->UseManualTime()->Iterations(50)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
