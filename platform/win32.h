@@ -13,10 +13,17 @@
 #ifndef _UNICODE
 #define _UNICODE
 #endif
-#include <stdio.h>  // _vsnwprintf
-#include <strsafe.h>
+// The helper formats with _vsnwprintf beside the StringCb functions, which strsafe.h would
+// otherwise declare deprecated. The order matters: strsafe.h after the system headers.
+#ifndef STRSAFE_NO_DEPRECATE
+#define STRSAFE_NO_DEPRECATE
+#endif
+// clang-format off
 #include <windows.h>
 #include <winspool.h>
+#include <stdio.h>
+#include <strsafe.h>
+// clang-format on
 
 #else
 

@@ -7,6 +7,11 @@ packages=(
   build-essential cmake ninja-build
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format clang-tidy
+  # The end-to-end scenarios' runner.
+  python3
+  # The Windows build: the cross compiler (with windres), GoogleTest's sources to build with it,
+  # and Wine to run what it builds (64-bit only: the helper and its tests are 64-bit programs).
+  g++-mingw-w64-x86-64-posix googletest wine64
 )
 
 missing=()

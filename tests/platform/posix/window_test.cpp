@@ -217,7 +217,8 @@ TEST_F(WindowTest, MessagesFromManySendersAreHandledOneAtATime)
 int ConnectRaw(HWND hwnd)
 {
     struct stat status;
-    if (stat(getenv("QUORVANE_ROOT"), &status) != 0) {
+    const char* pszRoot = getenv("QUORVANE_ROOT");
+    if (pszRoot == nullptr || stat(pszRoot, &status) != 0) {
         return -1;
     }
     char szName[108];
