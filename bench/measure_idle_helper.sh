@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The idle helper's footprint: resident memory and context switches over 10 seconds with two
+# ports registered and nothing happening. A helper that polls or runs timers shows switches.
+#
+#   bench/measure_idle_helper.sh [BUILD_BIN_DIR]   (default build/release/bin)
+set -euo pipefail
+bin=${1:-build/release/bin}
+export QUORVANE_ROOT=$(mktemp -d /tmp/quorvane-idle-XXXXXX)
+trap 'kill $helper 2>/dev/null; wait 2>/dev/null; rm -rf "$QUORVANE_ROOT"' EXIT
+
+"$bin/quorvane" &
+helper=$!
+"$bin/quorvane-port" wait 10
+"$bin/quorvane-port" register 0x1F4
+"$bin/quorvane-port" register 0x2A0
+
+switches() {
+  awk '/^voluntary_ctxt_switches|^nonvoluntary_ctxt_switches/ { n += $2 } END { print n }' \
+    /proc/$helper/status
+}
+before=$(switches)
+sleep 10
+after=$(switches)
+echo "context switches in 10 s idle: $((after - before))"
+grep -E '^(VmRSS|RssAnon|RssFile|RssShmem)' /proc/$helper/status
