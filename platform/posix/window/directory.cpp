@@ -22,7 +22,6 @@ constexpr std::uint32_t kEntryMagic = 0x4e575651;  // "QVWN"
 
 struct Directory {
     int fd = -1;  // "<root>/windows", opened without following links
-    std::string path;
 };
 
 Directory OpenDirectory()
@@ -30,9 +29,6 @@ Directory OpenDirectory()
     Directory directory;
     // Every user publishes windows here; the sticky bit keeps each user's entries their own.
     directory.fd = machine_root::OpenSubfolder("windows", 01777);
-    if (directory.fd >= 0) {
-        directory.path = machine_root::Path() + "/windows";
-    }
     return directory;
 }
 
@@ -85,35 +81,31 @@ bool WriteAll(int fd, const void* pData, size_t cbData)
 
 }  // namespace
 
-const std::string& WindowDirectory()
+namespace {
+
+// The window's socket, as an address: short whatever the root's path, and gone with its owner.
+socklen_t WindowAddress(ULONG_PTR hwnd, sockaddr_un* pAddress)
 {
-    return TheDirectory().path;
+    std::string name = machine_root::SocketName("windows/" + HexName(hwnd));
+    *pAddress = sockaddr_un{};
+    pAddress->sun_family = AF_UNIX;
+    memcpy(pAddress->sun_path, name.data(), name.size());
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
 }
 
-std::string SocketName(ULONG_PTR hwnd)
-{
-    return machine_root::SocketName("windows/" + HexName(hwnd));
-}
-
-std::string HandleFileName(ULONG_PTR hwnd)
-{
-    return HexName(hwnd);
-}
+}  // namespace
 
 int ConnectToWindow(ULONG_PTR hwnd)
 {
     if (TheDirectory().fd < 0) {
         return -1;
     }
-    std::string name = SocketName(hwnd);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    memcpy(address.sun_path, name.data(), name.size());
+    sockaddr_un address;
+    socklen_t cbAddress = WindowAddress(hwnd, &address);
     int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return -1;
     }
-    socklen_t cbAddress = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), cbAddress) != 0) {
         close(fd);
         return -1;
@@ -126,15 +118,12 @@ int ListenAsWindow(ULONG_PTR hwnd)
     if (TheDirectory().fd < 0) {
         return -1;
     }
-    std::string name = SocketName(hwnd);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    memcpy(address.sun_path, name.data(), name.size());
+    sockaddr_un address;
+    socklen_t cbAddress = WindowAddress(hwnd, &address);
     int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         return -1;
     }
-    socklen_t cbAddress = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), cbAddress) != 0 || listen(fd, 64) != 0) {
         close(fd);
         return -1;

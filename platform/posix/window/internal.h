@@ -82,13 +82,7 @@ struct ThreadQueue {
 
 ThreadQueue& CurrentQueue();
 
-// --- Machine root and names ----------------------------------------------------------------
-
-// "<root>/windows", created on first use; empty when the root cannot be used.
-const std::string& WindowDirectory();
-// The abstract socket name of a window: unique to the machine root and the handle.
-std::string SocketName(ULONG_PTR hwnd);
-std::string HandleFileName(ULONG_PTR hwnd);
+// --- Where windows are found ---------------------------------------------------------------
 
 // Connects to a window's socket. Returns the descriptor, or -1 when nobody listens there.
 int ConnectToWindow(ULONG_PTR hwnd);
