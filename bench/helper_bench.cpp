@@ -22,10 +22,20 @@ namespace {
 
 const UINT WM_POW_REGISTER = WM_USER + 125;
 
-std::string s_helperPath;
+// The helper built beside this program.
+std::string HelperPath()
+{
+    char szSelf[4096];
+    ssize_t cbSelf = readlink("/proc/self/exe", szSelf, sizeof(szSelf) - 1);
+    std::string self(szSelf, cbSelf > 0 ? static_cast<size_t>(cbSelf) : 0);
+    return self.substr(0, self.rfind('/') + 1) + "quorvane";
+}
 
 pid_t StartHelper()
 {
+    static std::string s_helperPath = HelperPath();
+    // The suspend query waits for the ports only on systems before NT 6.
+    setenv("QUORVANE_WINVER", "5.1", 1);
     pid_t pid = -1;
     char* argv[] = {s_helperPath.data(), nullptr};
     return posix_spawn(&pid, s_helperPath.c_str(), nullptr, nullptr, argv, environ) == 0 ? pid : -1;
@@ -136,19 +146,3 @@ void SuspendQueryWith63Ports(benchmark::State& state)
 BENCHMARK(SuspendQueryWith63Ports)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    char szRoot[] = "/tmp/quorvane-bench-XXXXXX";
-    if (mkdtemp(szRoot) != nullptr) {
-        setenv("QUORVANE_ROOT", szRoot, 1);
-    }
-    // The suspend query waits for the ports only on systems before NT 6.
-    setenv("QUORVANE_WINVER", "5.1", 1);
-    std::string self = argv[0];
-    s_helperPath = self.substr(0, self.rfind('/') + 1) + "quorvane";
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -110,15 +110,3 @@ void SendMessageRoundTrip(benchmark::State& state)
 BENCHMARK(SendMessageRoundTrip)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    char szRoot[] = "/tmp/quorvane-bench-XXXXXX";
-    if (mkdtemp(szRoot) != nullptr) {
-        setenv("QUORVANE_ROOT", szRoot, 1);
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

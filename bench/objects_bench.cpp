@@ -167,15 +167,3 @@ void AbandonmentSeenAfterKill(benchmark::State& state)
 BENCHMARK(AbandonmentSeenAfterKill)->UseManualTime()->Iterations(50)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    char szRoot[] = "/tmp/quorvane-bench-XXXXXX";
-    if (mkdtemp(szRoot) != nullptr) {
-        setenv("QUORVANE_ROOT", szRoot, 1);
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
