@@ -9,6 +9,7 @@
 // cannot redirect our writes.
 #include <errno.h>
 #include <fcntl.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,7 +30,7 @@ const char kDefaultRoot[] = "/tmp/quorvane-machine";
 const char kArenaFileName[] = "objects";
 constexpr uint64_t kArenaMagic = 0x3130534A424F5651ull;  // "QVOBJS01", little-endian
 // Bumped whenever a record of internal.h changes: processes of two builds must not share a file.
-constexpr uint32_t kArenaVersion = 2;
+constexpr uint32_t kArenaVersion = 3;
 constexpr mode_t kRootMode = 01777;
 constexpr mode_t kArenaMode = 0666;
 
@@ -87,9 +88,12 @@ bool IsSafeArenaFile(int fd, struct stat* pStat)
     return S_ISREG(pStat->st_mode) && pStat->st_nlink == 1;
 }
 
-void InitialiseArena(Arena* pArena, size_t cbArena)
+// Writes the header alone: the tables of a new file are the zeros that ftruncate gave it, never
+// written (and so never resident) until used, and zero is "free" in every one of them. A creator
+// that died half-way wrote nothing beyond the header either.
+void InitialiseArena(Arena* pArena)
 {
-    memset(static_cast<void*>(pArena), 0, cbArena);
+    memset(static_cast<void*>(pArena), 0, offsetof(Arena, nameHashes));
     pthread_mutexattr_t attributes;
     pthread_mutexattr_init(&attributes);
     pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
@@ -133,10 +137,14 @@ Arena* MapUnderFileLock(int fd, const char* pszRoot, DWORD* pError)
         *pError = ErrorForErrno(errno);
         return nullptr;
     }
+    // The arena is used slot by slot, never read in sequence: read-ahead around a fault would
+    // fill the page cache with zero pages of untouched tables, and the kernel would then map
+    // them into this process as well. Only an optimisation, so a refusal is no failure.
+    madvise(pMapping, cbArena, MADV_RANDOM);
     Arena* pArena = static_cast<Arena*>(pMapping);
     uint64_t magic = __atomic_load_n(&pArena->magic, __ATOMIC_ACQUIRE);
     if (magic == 0) {
-        InitialiseArena(pArena, cbArena);
+        InitialiseArena(pArena);
     } else if (magic != kArenaMagic || pArena->version != kArenaVersion ||
                pArena->bytes != sizeof(Arena)) {
         ReportRootProblem(pszRoot, "the arena was made by another build", EPROTO);

@@ -82,7 +82,7 @@ HANDLE InsertHandle(uint32_t object, DWORD access)
 uint32_t ResolveHandle(HANDLE hObject, uint32_t kind, DWORD access, DWORD* pError)
 {
     const HandleEntry* pEntry = EntryOf(hObject);
-    if (pEntry == nullptr || (kind != kFreeObject && ObjectAt(pEntry->object).kind != kind)) {
+    if (pEntry == nullptr || (kind != kFreeObject && KindOf(pEntry->object) != kind)) {
         *pError = ERROR_INVALID_HANDLE;
         return 0;
     }

@@ -4,6 +4,12 @@
 // Every record below lives in the arena, one file per machine root mapped by every process, and
 // is read and written only under the kernel lock (LockKernel), except the futex words named as
 // such. Slot 0 of every table is never used, so 0 means "none" in every link and owner field.
+//
+// A process is resident only in the pages of the arena it touches, and a new arena is all zero
+// pages that nobody has touched: zero is "free" or "empty" in every table, so initialisation
+// writes the header alone. The fields that allocation and sweeps read across a whole table sit
+// in compact arrays of their own (kinds, thread states, name hashes); a slot's body is touched
+// only by whoever uses that slot. Names, large and cold, are kept apart from the objects' state.
 #pragma once
 
 #include <pthread.h>
@@ -48,8 +54,8 @@ struct EventState {
     uint32_t signaled;
 };
 
+// The kind of a slot is Arena::objectKinds, its name's characters Arena::names.
 struct ObjectSlot {
-    uint32_t kind;
     uint32_t generation;      // changes when the slot is freed: stale handles stop matching
     uint32_t handles;         // handles open to it, in every process
     uint32_t waiters;         // waits in progress that include it; they keep it alive too
@@ -59,18 +65,20 @@ struct ObjectSlot {
     uint32_t creatorUid;
     uint32_t openToEveryone;  // created with a null DACL
     uint32_t nameLength;
-    char16_t name[kMaxNameChars];  // without the namespace prefix
     MutexState mutex;
     EventState event;
 };
 
+struct NameText {
+    char16_t chars[kMaxNameChars];  // without the namespace prefix
+};
+
+// The state of a slot is Arena::threadStates, its process Arena::threadProcesses.
 struct ThreadSlot {
     // Locked by its thread for the thread's whole life. When the thread dies by any means the
     // kernel (robust futex list) marks the lock word FUTEX_OWNER_DIED and wakes one waiter.
     pthread_mutex_t life;
-    uint32_t state;
     uint32_t generation;
-    uint32_t process;       // process slot
     int32_t tid;            // for diagnostics only
     uint32_t firstOwned;    // mutexes it owns, linked by MutexState::nextOwned
     uint32_t wakeSequence;  // futex word: bumped by each wake of this thread
@@ -111,11 +119,21 @@ struct Arena {
     uint32_t waitArrivals;       // arrival counter of waits
     uint32_t waitHead;           // the wait queue, oldest first
     uint32_t waitTail;
-    uint32_t nameHashes[kObjectSlots];  // 0 for a slot without a name
+
+    // Read across whole tables by name lookups, allocation and sweeps: a few pages in all.
+    uint32_t nameHashes[kObjectSlots];       // 0 for a slot without a name
+    uint32_t objectKinds[kObjectSlots];      // kFreeObject for a free slot
+    uint32_t threadStates[kThreadSlots];     // kSlotFree or kSlotLive
+    uint32_t threadProcesses[kThreadSlots];  // the process slot of a live thread
+    ProcessSlot processes[kProcessSlots];
+
+    // Slots taken lowest free first, so that those in use stay packed at the start of their
+    // table; a slot is touched only by whoever uses it (references are small enough that the
+    // search for a free one may read the bodies of those before it).
+    ReferenceSlot references[kReferenceSlots];
     ObjectSlot objects[kObjectSlots];
     ThreadSlot threads[kThreadSlots];
-    ProcessSlot processes[kProcessSlots];
-    ReferenceSlot references[kReferenceSlots];
+    NameText names[kObjectSlots];
 };
 
 // This process's view of the machine.
@@ -139,6 +157,18 @@ inline ObjectSlot& ObjectAt(uint32_t object)
 inline ThreadSlot& ThreadAt(uint32_t thread)
 {
     return g_machine.arena->threads[thread];
+}
+inline uint32_t& KindOf(uint32_t object)
+{
+    return g_machine.arena->objectKinds[object];
+}
+inline uint32_t& ThreadStateOf(uint32_t thread)
+{
+    return g_machine.arena->threadStates[thread];
+}
+inline uint32_t& ThreadProcessOf(uint32_t thread)
+{
+    return g_machine.arena->threadProcesses[thread];
 }
 
 // arena.cpp: the machine root and its arena.

@@ -28,9 +28,12 @@ void LinkReference(uint32_t reference)
 void RebuildReferences()
 {
     Arena& arena = TheArena();
+    // A free slot's fields are set afresh when it is taken: only live ones need clearing.
     for (uint32_t o = 1; o < kObjectSlots; o++) {
-        arena.objects[o].firstReference = 0;
-        arena.objects[o].handles = 0;
+        if (arena.objectKinds[o] != kFreeObject) {
+            arena.objects[o].firstReference = 0;
+            arena.objects[o].handles = 0;
+        }
     }
     for (uint32_t p = 1; p < kProcessSlots; p++) {
         arena.processes[p].firstReference = 0;
@@ -42,7 +45,7 @@ void RebuildReferences()
         }
         bool bValid = reference.object != 0 && reference.object < kObjectSlots &&
                       reference.process != 0 && reference.process < kProcessSlots &&
-                      arena.objects[reference.object].kind != kFreeObject &&
+                      arena.objectKinds[reference.object] != kFreeObject &&
                       arena.processes[reference.process].state == kSlotLive;
         if (bValid) {
             LinkReference(r);
@@ -57,15 +60,17 @@ void RebuildOwnedLists()
 {
     Arena& arena = TheArena();
     for (uint32_t t = 1; t < kThreadSlots; t++) {
-        arena.threads[t].firstOwned = 0;
+        if (arena.threadStates[t] == kSlotLive) {
+            arena.threads[t].firstOwned = 0;
+        }
     }
     for (uint32_t o = 1; o < kObjectSlots; o++) {
-        ObjectSlot& object = arena.objects[o];
-        if (object.kind != kMutexObject || object.mutex.owner == 0) {
+        if (arena.objectKinds[o] != kMutexObject || arena.objects[o].mutex.owner == 0) {
             continue;
         }
+        ObjectSlot& object = arena.objects[o];
         uint32_t owner = object.mutex.owner;
-        if (owner >= kThreadSlots || arena.threads[owner].state != kSlotLive) {
+        if (owner >= kThreadSlots || arena.threadStates[owner] != kSlotLive) {
             object.mutex = MutexState{};
             object.mutex.abandoned = 1;
             continue;
@@ -83,10 +88,10 @@ void RebuildOwnedLists()
 
 void ThreadDied(uint32_t thread)
 {
-    ThreadSlot& slot = ThreadAt(thread);
-    if (slot.state != kSlotLive) {
+    if (ThreadStateOf(thread) != kSlotLive) {
         return;
     }
+    ThreadSlot& slot = ThreadAt(thread);
     if (slot.waitArrival != 0) {
         EndWait(thread);
     }
@@ -100,9 +105,9 @@ void ThreadDied(uint32_t thread)
     for (uint32_t i = 0; i < nWaited; i++) {
         DestroyIfUnused(slot.waitObjects[i]);
     }
-    slot.state = kSlotFree;
+    ThreadStateOf(thread) = kSlotFree;
+    ThreadProcessOf(thread) = 0;
     slot.generation++;
-    slot.process = 0;
     slot.tid = 0;
     slot.watchCount = 0;
     slot.waitResult = kNotGranted;
@@ -115,7 +120,7 @@ void ProcessDied(uint32_t process)
         return;
     }
     for (uint32_t t = 1; t < kThreadSlots; t++) {
-        if (ThreadAt(t).state == kSlotLive && ThreadAt(t).process == process) {
+        if (ThreadStateOf(t) == kSlotLive && ThreadProcessOf(t) == process) {
             ThreadDied(t);
         }
     }
@@ -160,12 +165,12 @@ void RepairArena()
     // Grants the dead holder may have left undone, then a fresh look by every thread inside a
     // wait, queued or granted: the dead holder's wakes may never have been delivered.
     for (uint32_t o = 1; o < kObjectSlots; o++) {
-        if (ObjectAt(o).kind != kFreeObject && ObjectAt(o).waiters != 0) {
+        if (KindOf(o) != kFreeObject && ObjectAt(o).waiters != 0) {
             ObjectSignaled(o);
         }
     }
     for (uint32_t t = 1; t < kThreadSlots; t++) {
-        if (ThreadAt(t).state == kSlotLive && ThreadAt(t).waitCount != 0) {
+        if (ThreadStateOf(t) == kSlotLive && ThreadAt(t).waitCount != 0) {
             QueueWake(t);
         }
     }

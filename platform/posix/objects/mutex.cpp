@@ -45,7 +45,7 @@ void UnlinkFromOwner(uint32_t object)
 void ReleaseOwnership(uint32_t object, bool bAbandoned, bool bGrant)
 {
     MutexState& mutex = ObjectAt(object).mutex;
-    assert(ObjectAt(object).kind == kMutexObject && mutex.owner != 0);
+    assert(KindOf(object) == kMutexObject && mutex.owner != 0);
     UnlinkFromOwner(object);
     mutex.count = 0;
     mutex.abandoned = bAbandoned ? 1 : 0;
@@ -80,7 +80,7 @@ bool GrabMutex(uint32_t object, uint32_t thread)
 {
     ObjectSlot& slot = ObjectAt(object);
     MutexState& mutex = slot.mutex;
-    assert(slot.kind == kMutexObject && MutexSignaledFor(slot, thread));
+    assert(KindOf(object) == kMutexObject && MutexSignaledFor(slot, thread));
     assert(mutex.owner == 0 ? mutex.count == 0 : mutex.count > 0);
     bool bNewOwner = mutex.owner == 0;
     if (bNewOwner) {

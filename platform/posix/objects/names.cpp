@@ -53,16 +53,19 @@ uint32_t HashName(uint32_t nameSpace, uint32_t uid, const char16_t* chars, uint3
     return hash != 0 ? hash : 1;  // 0 marks a slot without a name
 }
 
-uint32_t HashOf(const ObjectSlot& object)
+uint32_t HashOf(uint32_t object)
 {
-    return HashName(object.nameSpace, object.namespaceUid, object.name, object.nameLength);
+    const ObjectSlot& slot = ObjectAt(object);
+    return HashName(slot.nameSpace, slot.namespaceUid, TheArena().names[object].chars,
+                    slot.nameLength);
 }
 
-bool SameName(const ObjectSlot& object, const ObjectName& name)
+bool SameName(uint32_t object, const ObjectName& name)
 {
-    return object.nameSpace == name.nameSpace && object.namespaceUid == name.uid &&
-           object.nameLength == name.length &&
-           memcmp(object.name, name.chars, name.length * sizeof(char16_t)) == 0;
+    const ObjectSlot& slot = ObjectAt(object);
+    return slot.nameSpace == name.nameSpace && slot.namespaceUid == name.uid &&
+           slot.nameLength == name.length &&
+           memcmp(TheArena().names[object].chars, name.chars, name.length * sizeof(char16_t)) == 0;
 }
 
 }  // namespace
@@ -122,7 +125,7 @@ uint32_t FindNamedObject(const ObjectName& name)
     uint32_t hash = HashName(name.nameSpace, name.uid, name.chars, name.length);
     const uint32_t* hashes = TheArena().nameHashes;
     for (uint32_t o = 1; o < kObjectSlots; o++) {
-        if (hashes[o] == hash && SameName(ObjectAt(o), name)) {
+        if (hashes[o] == hash && SameName(o, name)) {
             return o;
         }
     }
@@ -136,8 +139,8 @@ void PublishName(uint32_t object, const ObjectName& name)
     slot.namespaceUid = name.uid;
     slot.nameLength = name.length;
     if (name.nameSpace != kUnnamed) {
-        memcpy(slot.name, name.chars, name.length * sizeof(char16_t));
-        TheArena().nameHashes[object] = HashOf(slot);
+        memcpy(TheArena().names[object].chars, name.chars, name.length * sizeof(char16_t));
+        TheArena().nameHashes[object] = HashOf(object);
     }
 }
 
@@ -149,10 +152,9 @@ void WithdrawName(uint32_t object)
 void RebuildNameDirectory()
 {
     for (uint32_t o = 1; o < kObjectSlots; o++) {
-        const ObjectSlot& slot = ObjectAt(o);
-        bool bNamed = slot.kind != kFreeObject && slot.nameSpace != kUnnamed &&
-                      slot.nameLength <= kMaxNameChars;
-        TheArena().nameHashes[o] = bNamed ? HashOf(slot) : 0;
+        bool bNamed = KindOf(o) != kFreeObject && ObjectAt(o).nameSpace != kUnnamed &&
+                      ObjectAt(o).nameLength <= kMaxNameChars;
+        TheArena().nameHashes[o] = bNamed ? HashOf(o) : 0;
     }
 }
 

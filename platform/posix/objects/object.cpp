@@ -31,7 +31,7 @@ uint32_t AllocateObject()
 {
     for (int pass = 0; pass < 2; pass++) {
         for (uint32_t o = 1; o < kObjectSlots; o++) {
-            if (ObjectAt(o).kind == kFreeObject) {
+            if (KindOf(o) == kFreeObject) {
                 return o;
             }
         }
@@ -82,7 +82,7 @@ uint32_t NewObject(const CreateRequest& request, const ObjectName& name)
         InitialiseEvent(object, request.bManualReset, request.bInitialState);
     }
     // Last: a holder of the kernel lock that dies before this leaves the slot free.
-    slot.kind = request.kind;
+    KindOf(object) = request.kind;
     return object;
 }
 
@@ -146,15 +146,16 @@ void DropReference(uint32_t reference, uint32_t handles)
 
 void DestroyIfUnused(uint32_t object)
 {
+    uint32_t kind = KindOf(object);
     ObjectSlot& slot = ObjectAt(object);
-    if (slot.kind == kFreeObject || slot.handles != 0 || slot.waiters != 0) {
+    if (kind == kFreeObject || slot.handles != 0 || slot.waiters != 0) {
         return;
     }
-    if (slot.kind == kMutexObject && slot.mutex.owner != 0) {
+    if (kind == kMutexObject && slot.mutex.owner != 0) {
         DisownMutex(object);
     }
     WithdrawName(object);
-    slot.kind = kFreeObject;
+    KindOf(object) = kFreeObject;
     slot.generation++;
     slot.nameSpace = kUnnamed;
     slot.nameLength = 0;
@@ -164,12 +165,12 @@ void DestroyIfUnused(uint32_t object)
 bool IsSignaledFor(uint32_t object, uint32_t thread)
 {
     const ObjectSlot& slot = ObjectAt(object);
-    return slot.kind == kMutexObject ? MutexSignaledFor(slot, thread) : EventSignaled(slot);
+    return KindOf(object) == kMutexObject ? MutexSignaledFor(slot, thread) : EventSignaled(slot);
 }
 
 bool AcquireFor(uint32_t object, uint32_t thread)
 {
-    if (ObjectAt(object).kind == kMutexObject) {
+    if (KindOf(object) == kMutexObject) {
         return GrabMutex(object, thread);
     }
     ConsumeEvent(object);
@@ -194,7 +195,7 @@ HANDLE CreateObject(const CreateRequest& request)
     if (object != 0) {
         // An existing object is opened as it is: the kind, the creator's security and its
         // state stand; bInitialOwner, bManualReset and bInitialState are not looked at.
-        if (ObjectAt(object).kind != request.kind) {
+        if (KindOf(object) != request.kind) {
             dwError = ERROR_INVALID_HANDLE;
         } else if (!MayOpen(ObjectAt(object))) {
             dwError = ERROR_ACCESS_DENIED;
@@ -242,7 +243,7 @@ HANDLE OpenObject(uint32_t kind, DWORD dwDesiredAccess, LPCWSTR lpName)
     uint32_t object = LookUp(name);
     if (object == 0) {
         dwError = ERROR_FILE_NOT_FOUND;
-    } else if (ObjectAt(object).kind != kind) {
+    } else if (KindOf(object) != kind) {
         dwError = ERROR_INVALID_HANDLE;
     } else if (!MayOpen(ObjectAt(object))) {
         dwError = ERROR_ACCESS_DENIED;

@@ -72,16 +72,16 @@ uint32_t ClaimThreadSlot()
 {
     for (int pass = 0; pass < 2; pass++) {
         for (uint32_t t = 1; t < kThreadSlots; t++) {
-            ThreadSlot& slot = ThreadAt(t);
-            if (slot.state != kSlotFree) {
+            if (ThreadStateOf(t) != kSlotFree) {
                 continue;
             }
+            ThreadSlot& slot = ThreadAt(t);
             if (!StartLife(slot)) {
                 return 0;
             }
-            slot.state = kSlotLive;
+            ThreadStateOf(t) = kSlotLive;
+            ThreadProcessOf(t) = g_machine.process;
             slot.generation++;
-            slot.process = g_machine.process;
             slot.tid = gettid();
             slot.firstOwned = 0;
             slot.waitArrival = 0;
@@ -145,7 +145,7 @@ bool IsThreadAlive(uint32_t thread)
 void SweepDeadThreads()
 {
     for (uint32_t t = 1; t < kThreadSlots; t++) {
-        if (ThreadAt(t).state == kSlotLive && !IsThreadAlive(t)) {
+        if (ThreadStateOf(t) == kSlotLive && !IsThreadAlive(t)) {
             ThreadDied(t);
         }
     }

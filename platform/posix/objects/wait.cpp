@@ -42,7 +42,7 @@ bool Watches(const ThreadSlot& waiter, uint32_t thread)
 bool IsSignaledForAnyone(uint32_t object)
 {
     const ObjectSlot& slot = ObjectAt(object);
-    return slot.kind == kMutexObject ? slot.mutex.owner == 0 : EventSignaled(slot);
+    return KindOf(object) == kMutexObject ? slot.mutex.owner == 0 : EventSignaled(slot);
 }
 
 // Whether the thread's wait can be satisfied now; for a wait for any, the lowest index that can.
@@ -88,8 +88,8 @@ bool BuryDeadOwners(uint32_t thread)
     const ThreadSlot& waiter = ThreadAt(thread);
     bool bBuried = false;
     for (uint32_t i = 0; i < waiter.waitCount; i++) {
-        const ObjectSlot& object = ObjectAt(waiter.waitObjects[i]);
-        uint32_t owner = object.kind == kMutexObject ? object.mutex.owner : 0;
+        uint32_t object = waiter.waitObjects[i];
+        uint32_t owner = KindOf(object) == kMutexObject ? ObjectAt(object).mutex.owner : 0;
         if (owner != 0 && owner != thread && !IsThreadAlive(owner)) {
             ThreadDied(owner);
             bBuried = true;
@@ -128,8 +128,8 @@ bool WatchOwners(uint32_t thread, FutexWatch* watches, uint32_t* pCount)
     waiter.watchCount = 0;
     *pCount = 0;
     for (uint32_t i = 0; i < waiter.waitCount; i++) {
-        const ObjectSlot& object = ObjectAt(waiter.waitObjects[i]);
-        uint32_t owner = object.kind == kMutexObject ? object.mutex.owner : 0;
+        uint32_t object = waiter.waitObjects[i];
+        uint32_t owner = KindOf(object) == kMutexObject ? ObjectAt(object).mutex.owner : 0;
         if (owner == 0 || owner == thread || Watches(waiter, owner)) {
             continue;
         }
@@ -347,12 +347,10 @@ void RebuildWaitQueue()
     Arena& arena = TheArena();
     uint32_t queued[kThreadSlots];
     uint32_t nQueued = 0;
+    // Free thread slots are left as they are: a slot's wait fields are set afresh when taken.
     for (uint32_t t = 1; t < kThreadSlots; t++) {
         ThreadSlot& waiter = arena.threads[t];
-        if (waiter.state != kSlotLive) {
-            waiter.waitArrival = 0;
-            waiter.waitCount = 0;
-        } else if (waiter.waitArrival != 0) {
+        if (arena.threadStates[t] == kSlotLive && waiter.waitArrival != 0) {
             waiter.waitCount = std::min<uint32_t>(waiter.waitCount, MAXIMUM_WAIT_OBJECTS);
             queued[nQueued++] = t;
         }
@@ -361,7 +359,9 @@ void RebuildWaitQueue()
         return arena.threads[a].waitArrival < arena.threads[b].waitArrival;
     });
     for (uint32_t o = 1; o < kObjectSlots; o++) {
-        arena.objects[o].waiters = 0;
+        if (arena.objectKinds[o] != kFreeObject) {
+            arena.objects[o].waiters = 0;
+        }
     }
     arena.waitHead = 0;
     arena.waitTail = 0;
