@@ -23,3 +23,6 @@ sleep 10
 after=$(switches)
 echo "context switches in 10 s idle: $((after - before))"
 grep -E '^(VmRSS|RssAnon|RssFile|RssShmem)' /proc/$helper/status
+# The machine root's shared files, as mapped by the helper.
+awk -v root="$QUORVANE_ROOT" '/^[0-9a-f]+-/ { name = $6 } /^Rss:/ && index(name, root) == 1 {
+  printf "%-40s %6d kB\n", substr(name, length(root) + 2), $2 }' /proc/$helper/smaps
