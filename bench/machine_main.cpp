@@ -4,6 +4,8 @@
 
 #include <stdlib.h>
 
+#include <filesystem>
+
 int main(int argc, char** argv)
 {
     char szRoot[] = "/tmp/quorvane-bench-XXXXXX";
@@ -13,5 +15,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    std::error_code ignored;
+    std::filesystem::remove_all(szRoot, ignored);
     return 0;
 }
