@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "platform/posix/objects/internal.h"
+#include "platform/posix/objects/testing.h"
 
 namespace objects {
 
@@ -105,8 +106,38 @@ void InitialiseArena(Arena* pArena)
     __atomic_store_n(&pArena->magic, kArenaMagic, __ATOMIC_RELEASE);
 }
 
+// Whether the file holds an arena of ours from another build: our magic, another layout.
+bool IsArenaOfAnotherBuild(int fd, const struct stat& st, size_t cbArena)
+{
+    struct Header {
+        uint64_t magic;
+        uint32_t version;
+        uint32_t bytes;
+    } header;
+    static_assert(offsetof(Arena, magic) == offsetof(Header, magic) &&
+                  offsetof(Arena, version) == offsetof(Header, version) &&
+                  offsetof(Arena, bytes) == offsetof(Header, bytes));
+    if (pread(fd, &header, sizeof(header), 0) != static_cast<ssize_t>(sizeof(header)) ||
+        header.magic != kArenaMagic) {
+        return false;
+    }
+    return header.version != kArenaVersion || header.bytes != sizeof(Arena) ||
+           static_cast<size_t>(st.st_size) != cbArena;
+}
+
+// Whether any process holds a liveness lock on the file, wherever a build put its lock bytes.
+bool IsInUse(int fd)
+{
+    struct flock probe;
+    memset(&probe, 0, sizeof(probe));
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;  // from the start to the end of any file: every byte
+    return fcntl(fd, F_OFD_GETLK, &probe) != 0 || probe.l_type != F_UNLCK;
+}
+
 // Under the file's flock: sizes a new file, initialises an arena whose creator died half-way,
-// and refuses a file of another build or another program.
+// starts afresh over an arena of another build that no live process uses (an upgrade left it),
+// and refuses one that is in use or is not a regular file of its own.
 Arena* MapUnderFileLock(int fd, const char* pszRoot, DWORD* pError)
 {
     size_t cbArena = ArenaBytes();
@@ -115,6 +146,14 @@ Arena* MapUnderFileLock(int fd, const char* pszRoot, DWORD* pError)
         ReportRootProblem(pszRoot, "the arena is not a regular file with a single link", EPERM);
         *pError = ERROR_ACCESS_DENIED;
         return nullptr;
+    }
+    if (IsArenaOfAnotherBuild(fd, st, cbArena) && !IsInUse(fd)) {
+        if (ftruncate(fd, 0) != 0) {
+            ReportRootProblem(pszRoot, "cannot empty an unused arena of another build", errno);
+            *pError = ErrorForErrno(errno);
+            return nullptr;
+        }
+        st.st_size = 0;
     }
     if (st.st_size == 0) {
         if (st.st_uid == geteuid()) {
@@ -268,5 +307,7 @@ void QueueWake(uint32_t thread)
     }
     t_pendingWakes[t_pendingWakeCount++] = thread;
 }
+
+const unsigned long long kArenaMagicForTesting = kArenaMagic;
 
 }  // namespace objects

@@ -9,4 +9,7 @@ namespace objects {
 // layer meanwhile.
 void ResetForTesting();
 
+// The mark at the start of an arena file of ours, whatever its layout.
+extern const unsigned long long kArenaMagicForTesting;
+
 }  // namespace objects

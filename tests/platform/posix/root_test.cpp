@@ -109,6 +109,33 @@ TEST_F(RootTest, PlantedArenaIsRefusedAndItsTargetUntouched)
     }
 }
 
+// An upgrade leaves the arena of the build before it; once nobody uses it, it is replaced.
+TEST_F(RootTest, UnusedArenaOfAnotherBuildIsReplaced)
+{
+    std::string root = MakeTemporaryFolder();
+    {
+        // Our magic, an older layout and a size of its own.
+        std::string older(4096, '\0');
+        const uint64_t kMagic = objects::kArenaMagicForTesting;
+        const uint32_t kOlderVersion = 1;
+        older.replace(0, sizeof(kMagic), reinterpret_cast<const char*>(&kMagic), sizeof(kMagic));
+        older.replace(8, sizeof(kOlderVersion), reinterpret_cast<const char*>(&kOlderVersion),
+                      sizeof(kOlderVersion));
+        WriteFile(root + "/objects", older);
+        chmod((root + "/objects").c_str(), 0666);
+    }
+    setenv("QUORVANE_ROOT", root.c_str(), 1);
+
+    ScopedHandle event(CreateEventW(NULL, TRUE, FALSE, u"Global\\AfterUpgrade"));
+
+    EXPECT_NE(nullptr, event.h) << GetLastError();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+    CloseHandle(event.h);
+    event.h = NULL;
+    objects::ResetForTesting();
+    RemoveTree(root);
+}
+
 TEST_F(RootTest, RootReachedThroughALinkIsRefused)
 {
     std::string folder = MakeTemporaryFolder();
