@@ -51,8 +51,12 @@ void PostCloseToAllWindows()
     for (const auto& [hwnd, record] : Windows().windows) {
         windows.push_back(hwnd);
     }
+    bool bHadWindow = Windows().bHadWindow;
     Unlock();
 
+    if (windows.empty() && bHadWindow) {
+        return;  // the windows are closed already: the orderly end is under way
+    }
     if (windows.empty()) {
         int nSignal = s_lastSignal != 0 ? static_cast<int>(s_lastSignal) : SIGTERM;
         signal(nSignal, SIG_DFL);

@@ -98,6 +98,7 @@ socklen_t WindowAddress(ULONG_PTR hwnd, sockaddr_un* pAddress)
 int ConnectToWindow(ULONG_PTR hwnd)
 {
     if (TheDirectory().fd < 0) {
+        errno = ENOENT;  // without the machine's folder no window of it can be reached
         return -1;
     }
     sockaddr_un address;
@@ -107,7 +108,9 @@ int ConnectToWindow(ULONG_PTR hwnd)
         return -1;
     }
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), cbAddress) != 0) {
+        int nError = errno;
         close(fd);
+        errno = nError;
         return -1;
     }
     return fd;
@@ -173,8 +176,15 @@ bool ReadWindowEntry(ULONG_PTR hwnd, std::u16string* pClassName, std::u16string*
     if (dirFd < 0) {
         return false;
     }
-    int fd = openat(dirFd, HexName(hwnd).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Anyone may create files here: what is not a regular file (a FIFO would block the open
+    // and the read) is no entry.
+    int fd = openat(dirFd, HexName(hwnd).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
+        return false;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
         return false;
     }
     // An entry holds two names of at most a few hundred characters; anything larger, shorter
@@ -205,13 +215,12 @@ std::vector<ULONG_PTR> PublishedWindows()
     if (dirFd < 0) {
         return handles;
     }
-    int fd = dup(dirFd);
+    int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* pDir = fdopendir(fd);
     if (pDir == nullptr) {
         close(fd);
         return handles;
     }
-    rewinddir(pDir);
     while (dirent* pEntry = readdir(pDir)) {
         ULONG_PTR hwnd = 0;
         if (ParseHexName(pEntry->d_name, &hwnd)) {

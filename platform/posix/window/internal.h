@@ -55,6 +55,7 @@ struct WindowRecord {
     pid_t ownerThread;  // the thread whose GetMessageW serves the window
     int listenFd;       // where other processes connect; -1 once destroyed
     bool bVisible;
+    bool bDestroying;  // WM_DESTROY is on its way: destroying it again does nothing
 };
 
 // The process-wide tables. Every access holds Lock().
@@ -62,6 +63,7 @@ struct ProcessWindows {
     std::map<std::u16string, WNDCLASSW> classes;
     std::map<std::u16string, std::u16string> classNames;  // owns the names the classes point at
     std::map<ULONG_PTR, WindowRecord> windows;
+    bool bHadWindow;  // a window was created: a close signal then never ends the process at once
 };
 
 ProcessWindows& Windows();
@@ -79,6 +81,10 @@ struct ThreadQueue {
     int nQuitCode;
     std::vector<int> connections;  // accepted connections from senders in other processes
 };
+
+// Connections one thread serves at most; beyond, senders wait in the listening backlog until
+// one of them closes.
+constexpr size_t kMaxConnections = 256;
 
 ThreadQueue& CurrentQueue();
 

@@ -1,6 +1,7 @@
 // The message queue of a thread: GetMessageW waits for posted messages and, while it waits,
 // handles the messages other processes send to the thread's windows, one at a time.
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,6 +31,21 @@ void CloseConnection(ThreadQueue& queue, int fd)
 {
     close(fd);
     std::erase(queue.connections, fd);
+}
+
+// Out of descriptors, a listener stays readable with nothing accepted: the loop would spin. A
+// descriptor kept in reserve lets the waiting sender be accepted and turned away instead.
+void TurnAwayOneSender(int listenFd)
+{
+    static int s_spareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (s_spareFd >= 0) {
+        close(s_spareFd);
+    }
+    int connection = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection >= 0) {
+        close(connection);
+    }
+    s_spareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
 bool IsOwnWindow(ULONG_PTR hwnd)
@@ -83,7 +99,12 @@ void ServeConnection(ThreadQueue& queue, int fd)
 // senders, their packets, and the close signals. Returns after one round.
 void PumpOnce(ThreadQueue& queue, int nTimeoutMs)
 {
-    std::vector<std::pair<int, ULONG_PTR>> listening = ListeningSockets();
+    // A listener stays readable while its backlog waits: it is left out of the poll, so that the
+    // loop sleeps, when no more connections can be taken.
+    std::vector<std::pair<int, ULONG_PTR>> listening;
+    if (queue.connections.size() < kMaxConnections) {
+        listening = ListeningSockets();
+    }
     std::vector<pollfd> fds;
     int signalFd = CloseSignalFd();
     fds.push_back(pollfd{signalFd, POLLIN, 0});
@@ -110,8 +131,12 @@ void PumpOnce(ThreadQueue& queue, int nTimeoutMs)
             continue;
         }
         int connection;
-        while ((connection = accept4(fds[iFd].fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
+        while (queue.connections.size() < kMaxConnections &&
+               (connection = accept4(fds[iFd].fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
             queue.connections.push_back(connection);
+        }
+        if (queue.connections.size() < kMaxConnections && (errno == EMFILE || errno == ENFILE)) {
+            TurnAwayOneSender(fds[iFd].fd);
         }
     }
     for (; iFd < fds.size(); iFd++) {

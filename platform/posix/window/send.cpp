@@ -57,7 +57,7 @@ void Forget(ULONG_PTR hwnd)
 
 // Sends a request on the kept connection, connecting anew once if the old one broke (the
 // window's owner may have restarted it). Returns the descriptor, or -1 if nobody listens.
-int SendRequest(ULONG_PTR hwnd, const RequestPacket& request)
+int SendRequest(ULONG_PTR hwnd, const RequestPacket& request, int nFlags)
 {
     auto& fds = ThreadConnections().fds;
     for (int nTry = 0; nTry < 2; nTry++) {
@@ -67,8 +67,11 @@ int SendRequest(ULONG_PTR hwnd, const RequestPacket& request)
             return -1;
         }
         fds[hwnd] = fd;
-        if (send(fd, &request, sizeof(request), MSG_NOSIGNAL) == sizeof(request)) {
+        if (send(fd, &request, sizeof(request), MSG_NOSIGNAL | nFlags) == sizeof(request)) {
             return fd;
+        }
+        if (errno == EAGAIN) {
+            return -1;  // the connection is fine but full: the caller decides
         }
         Forget(hwnd);
     }
@@ -96,6 +99,9 @@ Outcome AwaitReply(int fd, std::uint64_t sequence, int nTimeoutMs, LRESULT* plRe
             if (nReady < 0 && errno == EINTR) {
                 continue;
             }
+            if (nReady < 0) {
+                return Outcome::Gone;
+            }
             if (nReady == 0) {
                 return Outcome::TimedOut;
             }
@@ -122,7 +128,7 @@ Outcome SendToOtherThread(ULONG_PTR hwnd, UINT Msg, WPARAM wParam, LPARAM lParam
     static std::atomic<std::uint64_t> s_nextSequence{1};
     RequestPacket request{
         kRequestMagic, PacketKind::Send, s_nextSequence.fetch_add(1), hwnd, Msg, 0, wParam, lParam};
-    int fd = SendRequest(hwnd, request);
+    int fd = SendRequest(hwnd, request, 0);
     if (fd < 0) {
         return Outcome::Gone;
     }
@@ -184,9 +190,11 @@ BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         CurrentQueue().posted.push_back(msg);
         return TRUE;
     }
+    // Posting never waits: a receiver that does not read (busy in a long wait, say) makes
+    // the post fail once its queue is full, as a full message queue does on Windows.
     RequestPacket request{kRequestMagic, PacketKind::Post, 0, hwnd, Msg, 0, wParam, lParam};
-    if (SendRequest(hwnd, request) < 0) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    if (SendRequest(hwnd, request, MSG_DONTWAIT) < 0) {
+        SetLastError(errno == EAGAIN ? ERROR_NOT_ENOUGH_QUOTA : ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     return TRUE;

@@ -1,5 +1,6 @@
 // Top-level windows: creation and destruction, default processing, and finding the windows of
 // every process of the machine root.
+#include <errno.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,7 +31,9 @@ bool IsLiveWindow(ULONG_PTR hwnd)
     }
     int fd = ConnectToWindow(hwnd);
     if (fd < 0) {
-        return false;
+        // Nobody listens: the owner is gone. Any other failure (no descriptors left, say) says
+        // nothing about the owner, and its window must not be forgotten for it.
+        return errno != ECONNREFUSED && errno != ENOENT;
     }
     close(fd);
     return true;
@@ -76,6 +79,7 @@ HWND WINAPI CreateWindowExW(DWORD /*dwExStyle*/, LPCWSTR lpClassName, LPCWSTR lp
     record.title = lpWindowName != nullptr ? lpWindowName : u"";
     record.ownerThread = CurrentThreadId();
     record.bVisible = false;
+    record.bDestroying = false;
 
     Lock();
     auto itClass = Windows().classes.find(record.className);
@@ -100,6 +104,7 @@ HWND WINAPI CreateWindowExW(DWORD /*dwExStyle*/, LPCWSTR lpClassName, LPCWSTR lp
 
     Lock();
     Windows().windows[hwnd] = record;
+    Windows().bHadWindow = true;
     Unlock();
     return reinterpret_cast<HWND>(hwnd);
 }
@@ -119,6 +124,11 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
         SetLastError(ERROR_ACCESS_DENIED);  // only the owner thread may destroy a window
         return FALSE;
     }
+    if (it->second.bDestroying) {
+        Unlock();
+        return TRUE;  // a WM_DESTROY handler destroying its own window again
+    }
+    it->second.bDestroying = true;
     Unlock();
 
     CallWindowProcedure(hwnd, WM_DESTROY, 0, 0);

@@ -279,6 +279,25 @@ TEST_F(WindowTest, MalformedPacketsDoNotDisturbTheOwner)
     EXPECT_EQ(kill(owner_, 0), 0);
 }
 
+// The window folder is open to every user: what others put there must not stop a lookup.
+TEST_F(WindowTest, EntriesPlantedByOthersAreIgnored)
+{
+    std::string folder = std::string(getenv("QUORVANE_ROOT")) + "/windows/";
+    ASSERT_EQ(0, mkfifo((folder + "00000000000000f1").c_str(), 0666));
+    ASSERT_EQ(0, mkdir((folder + "00000000000000f2").c_str(), 0777));
+    FILE* pFile = fopen((folder + "00000000000000f3").c_str(), "w");
+    ASSERT_NE(pFile, nullptr);
+    fputs("not an entry", pFile);
+    fclose(pFile);
+
+    EXPECT_EQ(FindWindowW(className_.c_str(), nullptr), hwnd_);
+    EXPECT_EQ(FindWindowW(u"QV_NoSuchClass", nullptr), nullptr);
+
+    unlink((folder + "00000000000000f1").c_str());
+    rmdir((folder + "00000000000000f2").c_str());
+    unlink((folder + "00000000000000f3").c_str());
+}
+
 TEST_F(WindowTest, EnumerationFindsTheWindowAndItsClass)
 {
     struct Search {
