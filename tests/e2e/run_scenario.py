@@ -29,6 +29,7 @@ Each run gets a machine of its own: a fresh QUORVANE_ROOT on Linux.
 import argparse
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -42,6 +43,15 @@ STEP_TIMEOUT = 60.0
 
 class ScenarioError(Exception):
     pass
+
+
+def read_line(stream, what, timeout=START_TIMEOUT):
+    """The next line of a child's output; a child that says nothing in time is a failure,
+    not a hang."""
+    ready, _, _ = select.select([stream], [], [], timeout)
+    if not ready:
+        raise ScenarioError("%s said nothing within %g s" % (what, timeout))
+    return stream.readline()
 
 
 class Machine:
@@ -77,13 +87,12 @@ class Machine:
     def start_trace(self):
         self.trace = self.start("quorvane-trace", [], stdout=self.trace_file,
                                 stderr=subprocess.PIPE)
-        line = self.trace.stderr.readline()
+        line = read_line(self.trace.stderr, "quorvane-trace")
         if line.strip() != b"listening":
             raise ScenarioError("quorvane-trace did not start: %r" % line)
 
     def stop_trace(self):
-        # Debug output is delivered as it is made; a short pause lets the last of it land.
-        time.sleep(0.2)
+        # The monitor prints what was written before it was stopped, then ends.
         self.trace.send_signal(signal.SIGINT)
         self.trace.wait(timeout=STEP_TIMEOUT)
         self.trace_file.seek(0)
@@ -178,6 +187,7 @@ def play(machine, steps):
                 raise ScenarioError("the helper's window did not appear")
         elif verb == "second-helper":
             second = machine.start("quorvane", [])
+            machine.processes["second-helper"] = second
             code = second.wait(timeout=START_TIMEOUT)
             if code != 0:
                 raise ScenarioError("a second helper ended with %d" % code)
@@ -192,9 +202,9 @@ def play(machine, steps):
             name, key, seconds = args
             holder = machine.start("quorvane-port", ["hold", key, seconds],
                                    stdout=subprocess.PIPE)
-            if holder.stdout.readline().strip() != b"held":
-                raise ScenarioError("%s did not get hold of port %s" % (name, key))
             machine.processes[name] = holder
+            if read_line(holder.stdout, name).strip() != b"held":
+                raise ScenarioError("%s did not get hold of port %s" % (name, key))
         elif verb == "power":
             args, bounds = parse_range(args)
             done, elapsed = machine.run("quorvane-power", args)
@@ -212,7 +222,9 @@ def play(machine, steps):
             check_time(args[0], time.monotonic() - began, bounds)
             check_output(args[0], out, output or expected)
         elif verb == "kill":
+            # Reaped at once: what the next steps expect of its death has then happened.
             machine.processes[args[0]].kill()
+            machine.processes[args[0]].wait(timeout=STEP_TIMEOUT)
         elif verb == "terminate":
             machine.processes[args[0]].send_signal(signal.SIGTERM)
         elif verb == "exits":

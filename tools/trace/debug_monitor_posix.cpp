@@ -30,8 +30,8 @@ Received ReceiveDebugMessage(DebugMonitor* pMonitor, int nTimeoutMs, DebugMessag
         return Received::Message;
     }
     // A stop request interrupts the wait, or the next one if it came in between.
-    if (nChars < 0 && errno == EINTR) {
-        return Received::Stopped;
+    if (nChars < 0) {
+        return errno == EINTR ? Received::Stopped : Received::Failed;
     }
     return Received::TimedOut;
 }

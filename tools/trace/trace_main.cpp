@@ -18,6 +18,17 @@ namespace {
 
 const char kTool[] = "quorvane-trace";
 
+void Print(const DebugMessage& message, bool bWithPid)
+{
+    std::string text;
+    if (bWithPid) {
+        text = "[" + std::to_string(message.dwProcessId) + "] ";
+    }
+    text += tool_console::Utf8(message.text.c_str());
+    fputs(text.c_str(), stdout);
+    fflush(stdout);
+}
+
 int Usage(const std::string& problem)
 {
     tool_console::PrintError(kTool, problem);
@@ -70,19 +81,22 @@ int main(int argc, char** argv)
         }
         DebugMessage message;
         Received received = ReceiveDebugMessage(pMonitor, nWaitMs, &message);
+        if (received == Received::Failed) {
+            tool_console::PrintError(kTool, "the debug output can no longer be read");
+            DetachDebugMonitor(pMonitor);
+            return 1;
+        }
         if (received == Received::Stopped) {
+            // What was written before the stop is still printed: a script that stops the
+            // monitor once its programs are done must not lose their last lines.
+            while (ReceiveDebugMessage(pMonitor, 0, &message) == Received::Message) {
+                Print(message, bWithPid);
+            }
             break;
         }
-        if (received == Received::TimedOut) {
-            continue;
+        if (received == Received::Message) {
+            Print(message, bWithPid);
         }
-        std::string text;
-        if (bWithPid) {
-            text = "[" + std::to_string(message.dwProcessId) + "] ";
-        }
-        text += tool_console::Utf8(message.text.c_str());
-        fputs(text.c_str(), stdout);
-        fflush(stdout);
     }
     DetachDebugMonitor(pMonitor);
     return 0;
