@@ -3,12 +3,10 @@
 // a monitor asleep between them; and with a writer that outruns the monitor and fills the ring.
 #include <benchmark/benchmark.h>
 
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "platform/posix/debug/channel.h"
@@ -132,17 +130,3 @@ void WriterOutrunsTheMonitor(benchmark::State& state)
 BENCHMARK(WriterOutrunsTheMonitor)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    char szRoot[] = "/tmp/quorvane-bench-XXXXXX";
-    if (mkdtemp(szRoot) != nullptr) {
-        setenv("QUORVANE_ROOT", szRoot, 1);
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::error_code error;
-    std::filesystem::remove_all(szRoot, error);
-    return 0;
-}
