@@ -143,7 +143,6 @@ bool PublishRecord(Channel& channel, uint32_t position);
 // Sleeps while *word == expected, until woken or the CLOCK_MONOTONIC deadline (NULL: none).
 void WaitOnWord(uint32_t* word, uint32_t expected, const timespec* deadline);
 void WakeWord(uint32_t* word, int count);
-timespec DeadlineAfter(int milliseconds);
 bool HasPassed(const timespec& deadline);
 
 }  // namespace debug_channel

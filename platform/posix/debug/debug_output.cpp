@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/posix/debug/channel.h"
+#include "platform/posix/kernel/deadline.h"
 #include "platform/posix/root/machine_root.h"
 #include "platform/win32.h"
 
@@ -170,7 +171,7 @@ void WaitForRoomOrMonitorEnd(Channel& channel, uint32_t spaceSeen, uint32_t lock
 bool WaitForRoom(Channel& channel, uint32_t position, WaitBudget* pBudget)
 {
     if (!pBudget->started) {
-        pBudget->deadline = DeadlineAfter(kFullRingWaitMs);
+        pBudget->deadline = monotonic::DeadlineAfter(kFullRingWaitMs);
         pBudget->started = true;
     }
     std::atomic_ref<uint32_t> waiters = Shared(channel.spaceWaiters.value);
@@ -277,19 +278,6 @@ void WaitOnWord(uint32_t* word, uint32_t expected, const timespec* deadline)
 void WakeWord(uint32_t* word, int count)
 {
     syscall(SYS_futex, word, FUTEX_WAKE, count, nullptr, nullptr, 0);
-}
-
-timespec DeadlineAfter(int milliseconds)
-{
-    timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += milliseconds / 1000;
-    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec++;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    return deadline;
 }
 
 bool HasPassed(const timespec& deadline)

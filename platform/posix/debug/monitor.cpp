@@ -12,6 +12,7 @@
 
 #include "platform/posix/debug/channel.h"
 #include "platform/posix/include/quorvane_debug_monitor.h"
+#include "platform/posix/kernel/deadline.h"
 
 namespace {
 
@@ -144,7 +145,7 @@ bool GiveUpOnTail()
 {
     if (!s_monitor.bStalled) {
         s_monitor.bStalled = true;
-        s_monitor.giveUpAt = debug_channel::DeadlineAfter(debug_channel::kUnpublishedRecordWaitMs);
+        s_monitor.giveUpAt = monotonic::DeadlineAfter(debug_channel::kUnpublishedRecordWaitMs);
         return false;
     }
     return debug_channel::HasPassed(s_monitor.giveUpAt);
@@ -298,7 +299,7 @@ int QuorvaneReceiveDebugMessage(int monitorFd, int nTimeoutMs, DWORD* pdwProcess
     Channel& channel = *s_monitor.channel;
     timespec deadline{};
     if (nTimeoutMs > 0) {
-        deadline = debug_channel::DeadlineAfter(nTimeoutMs);
+        deadline = monotonic::DeadlineAfter(nTimeoutMs);
     }
     for (;;) {
         if (s_interruptPending.exchange(false)) {

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 
+#include "platform/posix/kernel/deadline.h"
 #include "platform/posix/objects/internal.h"
 
 namespace objects {
@@ -154,25 +155,12 @@ bool HasPassed(const struct timespec& deadline)
            (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
 }
 
-struct timespec DeadlineAfter(DWORD dwMilliseconds)
-{
-    struct timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += dwMilliseconds / 1000;
-    deadline.tv_nsec += static_cast<long>(dwMilliseconds % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec++;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    return deadline;
-}
-
 // Sleeps in the queue until the wait is granted or the time is up. Kernel locked on entry and
 // on return.
 DWORD Block(uint32_t thread, DWORD dwMilliseconds)
 {
     bool bTimed = dwMilliseconds != INFINITE;
-    struct timespec deadline = bTimed ? DeadlineAfter(dwMilliseconds) : timespec{};
+    struct timespec deadline = bTimed ? monotonic::DeadlineAfter(dwMilliseconds) : timespec{};
     ThreadSlot& self = ThreadAt(thread);
     Enqueue(thread);
     for (;;) {
