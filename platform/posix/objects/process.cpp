@@ -65,10 +65,9 @@ void ResumeParentAfterFork()
     pthread_mutex_unlock(&g_attachLock);
 }
 
-// The child is a new process: it must not act under its parent's slot, hold its parent's lock
-// byte, or use handles whose references are counted for the parent. It attaches afresh at its
-// first call, with an empty handle table.
-void StartChildAfterFork()
+// Drops what ties this process to its slot: the lock byte, the slot, the handles, the threads'
+// slots. The arena stays mapped.
+void ForgetAttachment()
 {
     if (g_machine.livenessFd >= 0) {
         close(g_machine.livenessFd);
@@ -77,6 +76,14 @@ void StartChildAfterFork()
     g_machine.process = 0;
     ForgetAllHandles();
     InvalidateThreadSlots();
+}
+
+// The child is a new process: it must not act under its parent's slot, hold its parent's lock
+// byte, or use handles whose references are counted for the parent. It attaches afresh at its
+// first call, with an empty handle table.
+void StartChildAfterFork()
+{
+    ForgetAttachment();
     pthread_mutex_unlock(&g_attachLock);
 }
 
@@ -156,13 +163,7 @@ void ResetForTesting()
         }
         UnlockKernel();
     }
-    if (g_machine.livenessFd >= 0) {
-        close(g_machine.livenessFd);
-        g_machine.livenessFd = -1;
-    }
-    g_machine.process = 0;
-    ForgetAllHandles();
-    InvalidateThreadSlots();
+    ForgetAttachment();
     UnmapArena();
     pthread_mutex_unlock(&g_attachLock);
 }
