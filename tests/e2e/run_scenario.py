@@ -2,13 +2,14 @@
 """Plays one end-to-end scenario with real processes: the helper, the port side
 (quorvane-port), the power side (quorvane-power) and the trace monitor (quorvane-trace).
 
-    run_scenario.py --bin BUILD_DIR [--host linux|wine] SCENARIO_FILE
+    run_scenario.py --bin BUILD_DIR [--host linux | --host wine --wine-prefix DIR] SCENARIO_FILE
 
 A scenario is a list of steps, one per line; lines starting with "> " after a step are the
 output that step must print, and the block after "trace" is the debug output expected from
 the whole run. "#" starts a comment. The steps:
 
-    version MAJOR.MINOR        the emulated Windows version (before anything starts)
+    version MAJOR.MINOR        the Windows version the programs see (before anything starts):
+                               5.2, 6.0, 6.1, 6.2, 6.3 or 10.0 on both hosts
     helper [NAME]              start a helper and wait for its window
     second-helper              start another helper; it must end at once with status 0
     port ARGS...               run quorvane-port; it must exit 0
@@ -17,13 +18,15 @@ the whole run. "#" starts a comment. The steps:
     power ARGS... [in A..B]    run quorvane-power, optionally within A to B seconds
     power& NAME ARGS...        the same in the background
     wait NAME [in A..B]        wait for a background step to end, optionally timed
-    kill NAME                  kill a process at once (SIGKILL; TerminateProcess)
-    terminate NAME             ask a process to end (SIGTERM)
+    kill NAME                  kill a process at once (SIGKILL, on both hosts)
+    terminate NAME             ask the helper to end (SIGTERM on Linux; on Windows, as the
+                               system does, WM_CLOSE to its windows)
     exits NAME CODE            the process must end with CODE
     sleep SECONDS
     trace                      followed by the expected lines; "*" stands for a handle value
 
-Each run gets a machine of its own: a fresh QUORVANE_ROOT on Linux.
+Each run gets a machine of its own: a fresh QUORVANE_ROOT on Linux, a fresh copy of the build's
+Wine prefix under Wine. One scenario serves both hosts, with the same expected output and trace.
 """
 
 import argparse
@@ -39,10 +42,24 @@ import time
 
 START_TIMEOUT = 10.0
 STEP_TIMEOUT = 60.0
+WINE_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                           "wine.sh")
 
 
 class ScenarioError(Exception):
     pass
+
+
+def lines_of(output):
+    """A program's output as lines, whether they end with LF (Linux) or CR LF (Windows)."""
+    return output.decode("utf-8", "replace").replace("\r\n", "\n").splitlines()
+
+
+def helper_answers(lines):
+    """quorvane-power's lines without the answers of other programs' windows: Windows (and
+    Wine) have top-level windows of their own, which answer a broadcast too. The helper's
+    window class is QUORVANE; lines without a space name the events of a cycle."""
+    return [line for line in lines if line.startswith("QUORVANE ") or " " not in line]
 
 
 def read_line(stream, what, timeout=START_TIMEOUT):
@@ -55,22 +72,13 @@ def read_line(stream, what, timeout=START_TIMEOUT):
 
 
 class Machine:
-    """The processes of one run and how they are started on the host."""
+    """The processes of one run, on a machine of its own."""
 
-    def __init__(self, bin_dir, host):
-        self.bin_dir = bin_dir
-        self.host = host
+    def __init__(self):
         self.root = tempfile.mkdtemp(prefix="quorvane-e2e-")
-        self.env = dict(os.environ, QUORVANE_ROOT=self.root)
         self.processes = {}
         self.trace = None
         self.trace_file = open(os.path.join(self.root, "trace.out"), "w+b")
-
-    def command(self, tool, args):
-        if self.host == "wine":
-            return [os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "wine.sh"),
-                    os.path.join(self.bin_dir, tool + ".exe")] + args
-        return [os.path.join(self.bin_dir, tool)] + args
 
     def start(self, tool, args, **kwargs):
         return subprocess.Popen(self.command(tool, args), env=self.env, **kwargs)
@@ -80,9 +88,6 @@ class Machine:
         done = subprocess.run(self.command(tool, args), env=self.env, capture_output=True,
                               timeout=timeout)
         return done, time.monotonic() - began
-
-    def set_version(self, version):
-        self.env["QUORVANE_WINVER"] = version
 
     def start_trace(self):
         self.trace = self.start("quorvane-trace", [], stdout=self.trace_file,
@@ -96,7 +101,7 @@ class Machine:
         self.trace.send_signal(signal.SIGINT)
         self.trace.wait(timeout=STEP_TIMEOUT)
         self.trace_file.seek(0)
-        return self.trace_file.read().decode("utf-8", "replace").splitlines()
+        return lines_of(self.trace_file.read())
 
     def close(self, keep_root):
         for process in list(self.processes.values()) + ([self.trace] if self.trace else []):
@@ -106,6 +111,70 @@ class Machine:
         self.trace_file.close()
         if keep_root:
             print("the machine root is kept for a look: " + self.root, file=sys.stderr)
+        else:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+class LinuxMachine(Machine):
+    """A fresh QUORVANE_ROOT: the programs' objects, windows and debug channel are its own."""
+
+    def __init__(self, bin_dir):
+        super().__init__()
+        self.bin_dir = bin_dir
+        self.env = dict(os.environ, QUORVANE_ROOT=self.root)
+
+    def command(self, tool, args):
+        return [os.path.join(self.bin_dir, tool)] + args
+
+    def set_version(self, version):
+        self.env["QUORVANE_WINVER"] = version
+
+    def terminate(self, name):
+        self.processes[name].send_signal(signal.SIGTERM)
+
+
+class WineMachine(Machine):
+    """A Wine prefix of its own, copied from the build's: its own wineserver, and so its own
+    objects, windows and debug output buffer. Each program runs as the process started here,
+    so that killing that process kills the program."""
+
+    # The versions that Wine's setting offers for 64-bit programs.
+    VERSIONS = {"5.2": "winxp64", "6.0": "vista", "6.1": "win7", "6.2": "win8",
+                "6.3": "win81", "10.0": "win10"}
+
+    def __init__(self, bin_dir, base_prefix):
+        super().__init__()
+        self.bin_dir = bin_dir
+        self.base_prefix = base_prefix
+        self.prefix = os.path.join(self.root, "prefix")
+        self.env = dict(os.environ)
+
+    def wine(self, args):
+        return [WINE_SCRIPT, "--prefix", self.prefix] + args
+
+    def command(self, tool, args):
+        return self.wine(["--raw", os.path.join(self.bin_dir, tool + ".exe")] + args)
+
+    def set_version(self, version):
+        if version not in self.VERSIONS:
+            raise ScenarioError("Wine has no setting for Windows %s" % version)
+        subprocess.run(self.wine(["--copy-of", self.base_prefix,
+                                  "--windows-version", self.VERSIONS[version]]),
+                       env=self.env, check=True, timeout=STEP_TIMEOUT)
+
+    def terminate(self, name):
+        # As Windows asks a program to end: WM_CLOSE to its top-level windows. Only the
+        # helper is ever asked, and only one helper runs at a time.
+        if name not in self.processes:
+            raise ScenarioError("no process named " + name)
+        subprocess.run(self.wine(["taskkill", "/im", "quorvane.exe"]), env=self.env,
+                       check=True, capture_output=True, timeout=STEP_TIMEOUT)
+
+    def close(self, keep_root):
+        super().close(keep_root=True)
+        subprocess.run(self.wine(["--end"]), env=self.env, timeout=STEP_TIMEOUT)
+        if keep_root:
+            print("the Wine prefix is kept for a look: " + self.prefix, file=sys.stderr)
         else:
             shutil.rmtree(self.root, ignore_errors=True)
 
@@ -123,8 +192,7 @@ def check_time(what, elapsed, bounds):
         raise ScenarioError("%s took %.2f s, not %g..%g s" % (what, elapsed, bounds[0], bounds[1]))
 
 
-def check_output(what, actual, expected):
-    lines = actual.decode("utf-8", "replace").splitlines()
+def check_output(what, lines, expected):
     if lines != expected:
         raise ScenarioError("%s printed %r, expected %r" % (what, lines, expected))
 
@@ -197,7 +265,7 @@ def play(machine, steps):
             if done.returncode != expected_code:
                 raise ScenarioError("quorvane-port %s exited %d, not %d: %s" % (
                     " ".join(args), done.returncode, expected_code, done.stderr.decode()))
-            check_output("quorvane-port " + " ".join(args), done.stdout, output)
+            check_output("quorvane-port " + " ".join(args), lines_of(done.stdout), output)
         elif verb == "hold":
             name, key, seconds = args
             holder = machine.start("quorvane-port", ["hold", key, seconds],
@@ -209,7 +277,8 @@ def play(machine, steps):
             args, bounds = parse_range(args)
             done, elapsed = machine.run("quorvane-power", args)
             check_time("quorvane-power " + " ".join(args), elapsed, bounds)
-            check_output("quorvane-power " + " ".join(args), done.stdout, output)
+            check_output("quorvane-power " + " ".join(args),
+                         helper_answers(lines_of(done.stdout)), output)
         elif verb == "power&":
             name, args = args[0], args[1:]
             process = machine.start("quorvane-power", args, stdout=subprocess.PIPE)
@@ -220,13 +289,13 @@ def play(machine, steps):
             process, began, expected = background.pop(args[0])
             out, _ = process.communicate(timeout=STEP_TIMEOUT)
             check_time(args[0], time.monotonic() - began, bounds)
-            check_output(args[0], out, output or expected)
+            check_output(args[0], helper_answers(lines_of(out)), output or expected)
         elif verb == "kill":
             # Reaped at once: what the next steps expect of its death has then happened.
             machine.processes[args[0]].kill()
             machine.processes[args[0]].wait(timeout=STEP_TIMEOUT)
         elif verb == "terminate":
-            machine.processes[args[0]].send_signal(signal.SIGTERM)
+            machine.terminate(args[0])
         elif verb == "exits":
             code = machine.processes[args[0]].wait(timeout=STEP_TIMEOUT)
             if code != int(args[1]):
@@ -241,6 +310,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--bin", required=True, help="the folder with the built programs")
     parser.add_argument("--host", choices=["linux", "wine"], default="linux")
+    parser.add_argument("--wine-prefix", help="the Wine prefix that each run's own is copied from")
     parser.add_argument("scenario")
     options = parser.parse_args()
 
@@ -248,7 +318,12 @@ def main():
     if not steps or steps[0][0][0] != "version":
         print("%s: a scenario starts with its version" % options.scenario, file=sys.stderr)
         return 2
-    machine = Machine(options.bin, options.host)
+    if options.host == "wine":
+        if not options.wine_prefix:
+            parser.error("--host wine needs --wine-prefix")
+        machine = WineMachine(options.bin, options.wine_prefix)
+    else:
+        machine = LinuxMachine(options.bin)
     failed = True
     try:
         play(machine, steps)
