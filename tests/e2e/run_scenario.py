@@ -15,9 +15,12 @@ the whole run. "#" starts a comment. The steps:
     port ARGS...               run quorvane-port; it must exit 0
     port-fails CODE ARGS...    run quorvane-port; it must exit with CODE
     hold NAME KEY SECONDS      quorvane-port hold in the background, once it printed "held"
-    power ARGS... [in A..B]    run quorvane-power, optionally within A to B seconds
+    power ARGS... [in A..B]    run quorvane-power, optionally within A to B seconds; it must
+                               exit 0
+    power-fails CODE ARGS... [in A..B]
+                               the same; it must exit with CODE
     power& NAME ARGS...        the same in the background
-    wait NAME [in A..B]        wait for a background step to end, optionally timed
+    wait NAME [in A..B]        wait for a background step to end (status 0), optionally timed
     kill NAME                  kill a process at once (SIGKILL, on both hosts)
     terminate NAME             ask the helper to end (SIGTERM on Linux; on Windows, as the
                                system does, WM_CLOSE to its windows)
@@ -273,12 +276,16 @@ def play(machine, steps):
             machine.processes[name] = holder
             if read_line(holder.stdout, name).strip() != b"held":
                 raise ScenarioError("%s did not get hold of port %s" % (name, key))
-        elif verb == "power":
+        elif verb in ("power", "power-fails"):
+            expected_code = int(args.pop(0)) if verb == "power-fails" else 0
             args, bounds = parse_range(args)
             done, elapsed = machine.run("quorvane-power", args)
-            check_time("quorvane-power " + " ".join(args), elapsed, bounds)
-            check_output("quorvane-power " + " ".join(args),
-                         helper_answers(lines_of(done.stdout)), output)
+            what = "quorvane-power " + " ".join(args)
+            if done.returncode != expected_code:
+                raise ScenarioError("%s exited %d, not %d: %s" % (
+                    what, done.returncode, expected_code, done.stderr.decode()))
+            check_time(what, elapsed, bounds)
+            check_output(what, helper_answers(lines_of(done.stdout)), output)
         elif verb == "power&":
             name, args = args[0], args[1:]
             process = machine.start("quorvane-power", args, stdout=subprocess.PIPE)
@@ -288,6 +295,8 @@ def play(machine, steps):
             args, bounds = parse_range(args)
             process, began, expected = background.pop(args[0])
             out, _ = process.communicate(timeout=STEP_TIMEOUT)
+            if process.returncode != 0:
+                raise ScenarioError("%s exited %d" % (args[0], process.returncode))
             check_time(args[0], time.monotonic() - began, bounds)
             check_output(args[0], helper_answers(lines_of(out)), output or expected)
         elif verb == "kill":
