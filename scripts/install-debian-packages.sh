@@ -12,6 +12,10 @@ packages=(
   # The Windows build: the cross compiler (with windres), GoogleTest's sources to build with it,
   # and Wine to run what it builds (64-bit only: the helper and its tests are 64-bit programs).
   g++-mingw-w64-x86-64-posix googletest wine64
+  # The Linux services: the print spooler (libcups, and a private cupsd with its client
+  # commands for the tests), systemd-logind's sleep signals over D-Bus (sd-bus, and a private
+  # dbus-daemon for the tests), and the Debian package that CPack makes.
+  libcups2-dev cups cups-client cups-bsd libsystemd-dev dbus-daemon dpkg-dev
 )
 
 missing=()
