@@ -8,8 +8,17 @@ A scenario is a list of steps, one per line; lines starting with "> " after a st
 output that step must print, and the block after "trace" is the debug output expected from
 the whole run. "#" starts a comment. The steps:
 
+    hosts HOST...              the hosts the scenario is for (linux, wine; both when absent);
+                               on another host it is skipped (exit 77). First, if given.
     version MAJOR.MINOR        the Windows version the programs see (before anything starts):
-                               5.2, 6.0, 6.1, 6.2, 6.3 or 10.0 on both hosts
+                               5.2, 6.0, 6.1, 6.2, 6.3 or 10.0 on both hosts; 5.0 and 5.1 on
+                               Linux only
+    spooler                    start the machine's print spooler (Linux: a private CUPS)
+    queue NAME MODEL... [disabled]
+                               a printer queue whose driver is MODEL; a disabled one keeps
+                               its jobs queued
+    job QUEUE                  submit a print job to the queue
+    cancel QUEUE               cancel every job of the queue
     helper [NAME]              start a helper and wait for its window
     second-helper              start another helper; it must end at once with status 0
     port ARGS...               run quorvane-port; it must exit 0
@@ -45,12 +54,18 @@ import time
 
 START_TIMEOUT = 10.0
 STEP_TIMEOUT = 60.0
-WINE_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
-                           "wine.sh")
+REPOSITORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+WINE_SCRIPT = os.path.join(REPOSITORY, "scripts", "wine.sh")
+CUPSD_SCRIPT = os.path.join(REPOSITORY, "tests", "spooler", "private_cupsd.sh")
+SKIPPED = 77
 
 
 class ScenarioError(Exception):
     pass
+
+
+class ScenarioSkipped(Exception):
+    """The machine cannot play the scenario (a service it needs is not installed)."""
 
 
 def lines_of(output):
@@ -135,6 +150,36 @@ class LinuxMachine(Machine):
     def terminate(self, name):
         self.processes[name].send_signal(signal.SIGTERM)
 
+    def spooler(self, command, *args):
+        done = subprocess.run([CUPSD_SCRIPT, command, self.spooler_dir] + list(args),
+                              env=self.env, capture_output=True, timeout=STEP_TIMEOUT)
+        if done.returncode == SKIPPED:
+            raise ScenarioSkipped(done.stderr.decode().strip())
+        if done.returncode != 0:
+            raise ScenarioError("private_cupsd.sh %s: %s" % (command, done.stderr.decode()))
+
+    def start_spooler(self):
+        self.spooler_dir = os.path.join(self.root, "cups")
+        os.mkdir(self.spooler_dir)
+        self.spooler("start")
+        self.env["CUPS_SERVER"] = os.path.join(self.spooler_dir, "cups.sock")
+
+    def add_queue(self, name, model, disabled):
+        self.spooler("queue", name, model, *(["disabled"] if disabled else []))
+
+    def submit_job(self, queue):
+        self.spooler("job", queue)
+
+    def cancel_jobs(self, queue):
+        subprocess.run(["cancel", "-a", queue], env=self.env, check=True, capture_output=True,
+                       timeout=STEP_TIMEOUT)
+
+    def close(self, keep_root):
+        if "CUPS_SERVER" in self.env:
+            subprocess.run([CUPSD_SCRIPT, "stop", self.spooler_dir], env=self.env,
+                           timeout=STEP_TIMEOUT)
+        super().close(keep_root)
+
 
 class WineMachine(Machine):
     """A Wine prefix of its own, copied from the build's: its own wineserver, and so its own
@@ -172,6 +217,9 @@ class WineMachine(Machine):
             raise ScenarioError("no process named " + name)
         subprocess.run(self.wine(["taskkill", "/im", "quorvane.exe"]), env=self.env,
                        check=True, capture_output=True, timeout=STEP_TIMEOUT)
+
+    def start_spooler(self):
+        raise ScenarioError("the Windows build has the system's spooler, not one of its own")
 
     def close(self, keep_root):
         super().close(keep_root=True)
@@ -247,7 +295,16 @@ def play(machine, steps):
     background = {}
     for words, output in steps:
         verb, args = words[0], words[1:]
-        if verb == "version":
+        if verb == "spooler":
+            machine.start_spooler()
+        elif verb == "queue":
+            disabled = args[-1] == "disabled"
+            machine.add_queue(args[0], " ".join(args[1:-1] if disabled else args[1:]), disabled)
+        elif verb == "job":
+            machine.submit_job(args[0])
+        elif verb == "cancel":
+            machine.cancel_jobs(args[0])
+        elif verb == "version":
             machine.set_version(args[0])
             machine.start_trace()
         elif verb == "helper":
@@ -324,6 +381,12 @@ def main():
     options = parser.parse_args()
 
     steps, expected_trace = read_steps(options.scenario)
+    if steps and steps[0][0][0] == "hosts":
+        if options.host not in steps[0][0][1:]:
+            print("%s: not a scenario for %s" % (os.path.basename(options.scenario),
+                                                 options.host))
+            return SKIPPED
+        steps = steps[1:]
     if not steps or steps[0][0][0] != "version":
         print("%s: a scenario starts with its version" % options.scenario, file=sys.stderr)
         return 2
@@ -334,15 +397,21 @@ def main():
     else:
         machine = LinuxMachine(options.bin)
     failed = True
+    skipped = False
     try:
         play(machine, steps)
         if expected_trace is not None:
             check_trace(machine.stop_trace(), expected_trace)
         failed = False
+    except ScenarioSkipped as reason:
+        print("%s: skipped: %s" % (os.path.basename(options.scenario), reason))
+        failed, skipped = False, True
     except (ScenarioError, subprocess.TimeoutExpired) as error:
         print("%s: %s" % (os.path.basename(options.scenario), error), file=sys.stderr)
     finally:
         machine.close(keep_root=failed)
+    if skipped:
+        return SKIPPED
     if failed:
         return 1
     print("%s: passed" % os.path.basename(options.scenario))
