@@ -14,14 +14,15 @@ helper=$!
 "$bin/quorvane-port" register 0x1F4
 "$bin/quorvane-port" register 0x2A0
 
+# Every thread of the helper counts (the window's and the host's sleep watch).
 switches() {
   awk '/^voluntary_ctxt_switches|^nonvoluntary_ctxt_switches/ { n += $2 } END { print n }' \
-    /proc/$helper/status
+    /proc/$helper/task/*/status
 }
 before=$(switches)
 sleep 10
 after=$(switches)
-echo "context switches in 10 s idle: $((after - before))"
+echo "context switches in 10 s idle, $(ls /proc/$helper/task | wc -l) threads: $((after - before))"
 grep -E '^(VmRSS|RssAnon|RssFile|RssShmem)' /proc/$helper/status
 # The machine root's shared files, as mapped by the helper.
 awk -v root="$QUORVANE_ROOT" '/^[0-9a-f]+-/ { name = $6 } /^Rss:/ && index(name, root) == 1 {

@@ -77,7 +77,7 @@ package=$(echo "$work"/package/quorvane_*_amd64.deb)
 [ -f "$package" ] || fail "cpack made no package"
 [ "$(dpkg-deb -f "$package" Package)" = quorvane ] || fail "the package is not named quorvane"
 depends=$(dpkg-deb -f "$package" Depends)
-for library in libcups2 libstdc++6; do
+for library in libcups2 libsystemd0 libstdc++6; do
     [[ "$depends" == *"$library"* ]] || fail "the package does not depend on $library: $depends"
 done
 contents=$(dpkg-deb -c "$package" | awk '{ print $1, $6 }')

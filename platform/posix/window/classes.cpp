@@ -14,7 +14,9 @@ std::mutex s_tableLock;
 
 ProcessWindows& Windows()
 {
-    static ProcessWindows s_windows;
+    // Never destroyed: threads other than the main one (the host's sleep watch, a program's
+    // own) may still deliver a message while the process exits.
+    static ProcessWindows& s_windows = *new ProcessWindows;
     return s_windows;
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "platform/posix/power/sleep_watch.h"
 #include "platform/posix/window/internal.h"
 
 using namespace window_service;
@@ -106,6 +107,7 @@ HWND WINAPI CreateWindowExW(DWORD /*dwExStyle*/, LPCWSTR lpClassName, LPCWSTR lp
     Windows().windows[hwnd] = record;
     Windows().bHadWindow = true;
     Unlock();
+    power_service::WatchSleepOnce();  // from the first window on, the host's sleep is told
     return reinterpret_cast<HWND>(hwnd);
 }
 
