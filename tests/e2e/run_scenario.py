@@ -19,6 +19,13 @@ the whole run. "#" starts a comment. The steps:
                                its jobs queued
     job QUEUE                  submit a print job to the queue
     cancel QUEUE               cancel every job of the queue
+    logind                     start the machine's system bus with a stand-in for
+                               systemd-logind's manager on it (Linux)
+    logind sleep | wake        the manager announces a sleep (PrepareForSleep true) or a wake
+    inhibitor taken | released [in A..B]
+                               the next change to the manager's sleep inhibitors must be this
+                               one ("taken": a "sleep" inhibitor in "delay" mode), optionally
+                               within A to B seconds
     helper [NAME]              start a helper and wait for its window
     second-helper              start another helper; it must end at once with status 0
     port ARGS...               run quorvane-port; it must exit 0
@@ -58,6 +65,23 @@ REPOSITORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."
 WINE_SCRIPT = os.path.join(REPOSITORY, "scripts", "wine.sh")
 CUPSD_SCRIPT = os.path.join(REPOSITORY, "tests", "spooler", "private_cupsd.sh")
 SKIPPED = 77
+
+# A system bus of the machine's own: everything is allowed to everybody on it, and nothing is
+# ever activated, so a call to a name that nobody owns fails at once.
+BUS_CONFIGURATION = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=%s</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+"""
 
 
 class ScenarioError(Exception):
@@ -174,7 +198,54 @@ class LinuxMachine(Machine):
         subprocess.run(["cancel", "-a", queue], env=self.env, check=True, capture_output=True,
                        timeout=STEP_TIMEOUT)
 
+    def start_login_manager(self):
+        folder = os.path.join(self.root, "bus")
+        os.mkdir(folder)
+        config = os.path.join(folder, "system-bus.conf")
+        with open(config, "w") as out:
+            out.write(BUS_CONFIGURATION % os.path.join(folder, "socket"))
+        with open(os.path.join(folder, "dbus-daemon.log"), "wb") as log:
+            self.bus = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork",
+                                         "--nopidfile", "--print-address"],
+                                        stdout=subprocess.PIPE, stderr=log)
+        address = read_line(self.bus.stdout, "dbus-daemon").decode().strip()
+        if not address:
+            raise ScenarioError("dbus-daemon did not start")
+        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = address
+        self.login = subprocess.Popen([os.path.join(self.bin_dir, "platform_power_login_stand_in")],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=self.env)
+        self.login_events("ready")
+
+    def login_events(self, *kinds):
+        """The stand-in's next line of one of these kinds, as its tab-separated fields."""
+        while True:
+            fields = read_line(self.login.stdout, "the login manager").decode().rstrip("\n")
+            fields = fields.split("\t")
+            if fields[0] in kinds:
+                return fields
+            if not fields[0]:
+                raise ScenarioError("the login manager ended")
+
+    def announce(self, sleeping):
+        self.login.stdin.write(b"prepare %d\n" % sleeping)
+        self.login.stdin.flush()
+        self.login_events("emitted")
+
+    def next_inhibitor_change(self):
+        """'taken' or 'released': what the next change to the inhibitors was."""
+        fields = self.login_events("inhibit", "release")
+        if fields[0] == "release":
+            return "released"
+        if fields[4:5] != ["sleep"] or fields[7:8] != ["delay"]:
+            raise ScenarioError("an inhibitor not of sleep in delay mode: %r" % fields)
+        return "taken"
+
     def close(self, keep_root):
+        if hasattr(self, "login"):
+            self.login.stdin.close()
+            self.login.wait(timeout=STEP_TIMEOUT)
+            self.bus.terminate()
+            self.bus.wait(timeout=STEP_TIMEOUT)
         if "CUPS_SERVER" in self.env:
             subprocess.run([CUPSD_SCRIPT, "stop", self.spooler_dir], env=self.env,
                            timeout=STEP_TIMEOUT)
@@ -220,6 +291,9 @@ class WineMachine(Machine):
 
     def start_spooler(self):
         raise ScenarioError("the Windows build has the system's spooler, not one of its own")
+
+    def start_login_manager(self):
+        raise ScenarioError("Windows has no systemd-logind")
 
     def close(self, keep_root):
         super().close(keep_root=True)
@@ -304,6 +378,17 @@ def play(machine, steps):
             machine.submit_job(args[0])
         elif verb == "cancel":
             machine.cancel_jobs(args[0])
+        elif verb == "logind" and not args:
+            machine.start_login_manager()
+        elif verb == "logind" and args[0] in ("sleep", "wake"):
+            machine.announce(args[0] == "sleep")
+        elif verb == "inhibitor":
+            args, bounds = parse_range(args)
+            began = time.monotonic()
+            change = machine.next_inhibitor_change()
+            if change != args[0]:
+                raise ScenarioError("the inhibitor was %s, not %s" % (change, args[0]))
+            check_time("the inhibitor " + change, time.monotonic() - began, bounds)
         elif verb == "version":
             machine.set_version(args[0])
             machine.start_trace()
