@@ -92,4 +92,43 @@ for script in postinst prerm postrm; do
     [ -x "$work/control/$script" ] || fail "the package has no $script"
     sh -n "$work/control/$script" || fail "$script is not valid shell"
 done
+dpkg-deb --fsys-tarfile "$package" | tar -xO ./usr/lib/systemd/system/quorvane.service |
+    grep -qx "ExecStart=/usr/sbin/quorvane" || fail "the package's unit does not start /usr/sbin/quorvane"
+
+echo "== the maintainer scripts, with a systemctl that records its calls"
+# What each script asks of systemd, by dpkg's arguments: without a running systemd (a chroot,
+# an image being built, this test's machine as a rule), and with one.
+mkdir "$work/fake"
+cat >"$work/fake/systemctl" <<'FAKE'
+#!/bin/sh
+echo "$*" >>"$SYSTEMCTL_CALLS"
+exit "${SYSTEMCTL_STATUS:-0}"
+FAKE
+chmod +x "$work/fake/systemctl"
+export SYSTEMCTL_CALLS=$work/fake/calls
+unit_name=quorvane.service
+cases=(
+    # script|arguments|calls without systemd running|calls with it
+    "postinst|configure|enable $unit_name|enable $unit_name;daemon-reload;start $unit_name"
+    "postinst|configure 0.1.0||daemon-reload;is-active --quiet $unit_name;restart $unit_name"
+    "postinst|abort-upgrade 0.2.0||is-active --quiet $unit_name;restart $unit_name"
+    "prerm|remove|disable $unit_name|stop $unit_name;disable $unit_name"
+    "prerm|upgrade 0.2.0||"
+    "postrm|purge||daemon-reload"
+)
+if [ -d /run/systemd/system ]; then column=4; else column=3; fi
+for case in "${cases[@]}"; do
+    IFS='|' read -r script arguments offline online <<<"$case"
+    expected=$([ $column -eq 3 ] && echo "$offline" || echo "$online")
+    for status in 0 1; do
+        : >"$SYSTEMCTL_CALLS"
+        # shellcheck disable=SC2086 # the arguments are words
+        SYSTEMCTL_STATUS=$status PATH=$work/fake:$PATH "$work/control/$script" $arguments ||
+            fail "$script $arguments failed when systemctl exits $status"
+        calls=$(paste -sd';' "$SYSTEMCTL_CALLS")
+        if [ $status -eq 0 ] && [ "$calls" != "$expected" ]; then
+            fail "$script $arguments called systemctl '$calls', not '$expected'"
+        fi
+    done
+done
 echo "installation, service and package: as expected"
