@@ -20,6 +20,7 @@
 
 #include "platform/posix/objects/internal.h"
 #include "platform/posix/objects/testing.h"
+#include "platform/posix/root/machine_root.h"
 
 namespace objects {
 
@@ -77,6 +78,11 @@ int OpenRoot(const char* pszRoot)
     }
     if (bCreated) {
         fchmod(rootFd, kRootMode);  // mkdir's mode went through the umask
+    }
+    if (!machine_root::IsTrustworthyRoot(rootFd)) {
+        close(rootFd);
+        errno = EACCES;
+        return -1;
     }
     return rootFd;
 }

@@ -36,6 +36,15 @@ Root OpenRoot()
                 strerror(errno));
         return root;
     }
+    if (!IsTrustworthyRoot(root.fd)) {
+        fprintf(stderr,
+                "quorvane: the machine root %s cannot be used: it belongs to another user, "
+                "or others may write in it and it is not sticky\n",
+                root.path.c_str());
+        close(root.fd);
+        root.fd = -1;
+        return root;
+    }
     struct stat status;
     fstat(root.fd, &status);
     char szPrefix[64];
@@ -48,11 +57,25 @@ Root OpenRoot()
 
 const Root& TheRoot()
 {
-    static const Root s_root = OpenRoot();
+    // Never destroyed: threads other than the main one (the host's sleep watch, a program's
+    // own) may still deliver a message, which names the window's socket, while exit runs.
+    static const Root& s_root = *new Root(OpenRoot());
     return s_root;
 }
 
 }  // namespace
+
+bool IsTrustworthyRoot(int fd)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISDIR(status.st_mode)) {
+        return false;
+    }
+    if (status.st_uid != 0 && status.st_uid != geteuid()) {
+        return false;
+    }
+    return (status.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (status.st_mode & S_ISVTX) != 0;
+}
 
 const std::string& Path()
 {

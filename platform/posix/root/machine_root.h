@@ -14,6 +14,12 @@ const std::string& Path();
 // without following a link; -1 when it cannot be used. The process keeps it open.
 int Folder();
 
+// Whether a machine root found in place may be used: a folder owned by the caller or by the
+// superuser, and sticky when others may write in it. Anyone can create a folder under the
+// root's name in /tmp first; a helper of another user (a service run by root, say) then
+// refuses it rather than keep its state where that user may remove or replace it.
+bool IsTrustworthyRoot(int fd);
+
 // Opens, creating it if missing, a folder inside the root with the given mode, never through
 // a link. Returns a descriptor the caller owns, or -1.
 int OpenSubfolder(const char* pszName, unsigned int mode);

@@ -109,6 +109,54 @@ TEST_F(RootTest, PlantedArenaIsRefusedAndItsTargetUntouched)
     }
 }
 
+struct RootFolderCase {
+    const char* what;
+    uid_t owner;  // kMine: the test's own user
+    mode_t mode;
+    bool bUsable;
+};
+
+constexpr uid_t kMine = static_cast<uid_t>(-1);
+constexpr uid_t kNobody = 65534;
+
+// A root made in advance by somebody else (anyone can create a folder in /tmp under the
+// root's name) is not used: its owner could remove or replace what is kept there.
+TEST_F(RootTest, RootFolderOfAnotherUserOrOpenToAllIsRefused)
+{
+    const RootFolderCase cases[] = {
+        {"ours, private", kMine, 0700, true},
+        {"ours, world-writable and sticky, as the layer makes it", kMine, 01777, true},
+        {"ours, but others may write in it and it is not sticky", kMine, 0777, false},
+        {"ours, group-writable and not sticky", kMine, 0770, false},
+        {"another user's", kNobody, 0700, false},
+        {"another user's, even sticky", kNobody, 01777, false},
+    };
+    for (const RootFolderCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string root = MakeTemporaryFolder();
+        ASSERT_EQ(0, chmod(root.c_str(), c.mode));
+        if (c.owner != kMine && chown(root.c_str(), c.owner, static_cast<gid_t>(-1)) != 0) {
+            RemoveTree(root);
+            GTEST_SKIP() << "giving a folder to another user needs root";
+        }
+        setenv("QUORVANE_ROOT", root.c_str(), 1);
+
+        SetLastError(0xDEAD);
+        HANDLE hEvent = CreateEventW(NULL, TRUE, FALSE, u"Global\\Root.Folder");
+        if (c.bUsable) {
+            EXPECT_NE(nullptr, hEvent) << GetLastError();
+        } else {
+            EXPECT_EQ(nullptr, hEvent);
+            EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+        }
+        if (hEvent != nullptr) {
+            CloseHandle(hEvent);
+        }
+        objects::ResetForTesting();
+        RemoveTree(root);
+    }
+}
+
 // An upgrade leaves the arena of the build before it; once nobody uses it, it is replaced.
 TEST_F(RootTest, UnusedArenaOfAnotherBuildIsReplaced)
 {
