@@ -17,10 +17,14 @@
 # stopped a second or two later, so that none outlives its test. PRIVATE_CUPSD_OWNER=PID names
 # another process to outlive (a caller that runs this script through a short-lived shell);
 # PRIVATE_CUPSD_OWNER=0 keeps the scheduler until `stop`.
+#
+# A scheduler that does not answer within 20 s of its start (PRIVATE_CUPSD_START_SECONDS, for
+# tests of this script) is stopped, and `start` fails.
 set -euo pipefail
 
 readonly kSkip=77
-readonly kStartSeconds=20  # generous: a loaded machine, not a slow scheduler, takes this long
+# Generous: a loaded machine, not a slow scheduler, takes this long.
+readonly kStartSeconds=${PRIVATE_CUPSD_START_SECONDS:-20}
 
 fail() {
   echo "private_cupsd.sh: $*" >&2
@@ -118,7 +122,10 @@ start() {
     if ! running "$(cat "$dir/cupsd.pid")"; then
       fail "cupsd ended at start: $(cat "$dir/logs/cupsd.out" "$dir/logs/error_log" 2>/dev/null)"
     fi
-    [ $SECONDS -lt $deadline ] || fail "cupsd did not answer within $kStartSeconds s"
+    if [ $SECONDS -ge $deadline ]; then
+      stop_scheduler "$dir"
+      fail "cupsd did not answer within $kStartSeconds s"
+    fi
     sleep 0.05
   done
   local owner=${PRIVATE_CUPSD_OWNER:-$PPID}

@@ -4,7 +4,8 @@ namespace spooler {
 
 namespace {
 
-// How often a wait for an answer asks whether the call's deadline has passed.
+// How often a wait for an answer asks whether the call's deadline has passed. This ends a
+// silent wait; the socket's shutdown at the deadline (SocketDeadline) ends any other.
 constexpr double kWaitSliceSeconds = 0.1;
 
 // The helper runs without a terminal: a scheduler that asks for a password gets none, and
@@ -24,8 +25,14 @@ CupsConnection::CupsConnection() : deadline_(std::chrono::steady_clock::now() + 
     cupsSetPasswordCB2(NoPassword, nullptr);
     http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                          static_cast<int>(kCallDeadline.count()), nullptr);
-    if (http_ != nullptr) {
-        httpSetTimeout(http_, kWaitSliceSeconds, KeepWaiting, this);
+    if (http_ == nullptr) {
+        return;
+    }
+    httpSetTimeout(http_, kWaitSliceSeconds, KeepWaiting, this);
+    error_ = cutoff_.Watch(httpGetFd(http_), deadline_);
+    if (error_ != ERROR_SUCCESS) {
+        httpClose(http_);
+        http_ = nullptr;
     }
 }
 
@@ -45,7 +52,10 @@ int CupsConnection::KeepWaiting(http_t*, void* pContext)
 DWORD CupsConnection::Ask(IppMessage request, IppMessage* pAnswer)
 {
     if (http_ == nullptr) {
-        return RPC_S_SERVER_UNAVAILABLE;
+        return error_;
+    }
+    if (std::chrono::steady_clock::now() >= deadline_) {
+        return RPC_S_SERVER_UNAVAILABLE;  // no time left for another question
     }
     // cupsDoRequest takes the request over, whatever happens.
     pAnswer->reset(cupsDoRequest(http_, request.release(), "/"));

@@ -8,12 +8,15 @@
 #include <chrono>
 #include <memory>
 
+#include "platform/posix/spooler/socket_deadline.h"
 #include "platform/win32.h"
 
 namespace spooler {
 
-// How long one call may wait for the scheduler in all. A local scheduler answers in
-// milliseconds; a hung one must not hold the helper's suspend answer (20 s) for long.
+// How long one call may take with the scheduler in all, from its connection to its last answer,
+// however many questions it asks and however the scheduler paces its answers. A local scheduler
+// answers in milliseconds; a hung or crawling one must not hold the helper's suspend answer
+// (20 s) for long.
 inline constexpr std::chrono::milliseconds kCallDeadline{3000};
 
 struct IppDeleter {
@@ -28,18 +31,22 @@ class CupsConnection {
     CupsConnection& operator=(const CupsConnection&) = delete;
     ~CupsConnection();
 
-    // ERROR_SUCCESS once connected; RPC_S_SERVER_UNAVAILABLE when nobody answers.
-    DWORD Error() const { return http_ != nullptr ? ERROR_SUCCESS : RPC_S_SERVER_UNAVAILABLE; }
+    // ERROR_SUCCESS once connected; RPC_S_SERVER_UNAVAILABLE when nobody answers;
+    // ERROR_NOT_ENOUGH_MEMORY when the deadline's watch could not start.
+    DWORD Error() const { return error_; }
 
     // Sends the request. Returns ERROR_SUCCESS with the scheduler's answer in *pAnswer, or the
-    // Win32 error for its status, or RPC_S_SERVER_UNAVAILABLE when no answer came in time.
+    // Win32 error for its status, or RPC_S_SERVER_UNAVAILABLE when the whole answer did not come
+    // before the call's deadline (or that had passed already: the request is not sent).
     DWORD Ask(IppMessage request, IppMessage* pAnswer);
 
   private:
     static int KeepWaiting(http_t* http, void* pContext);
 
-    http_t* http_ = nullptr;
     std::chrono::steady_clock::time_point deadline_;
+    http_t* http_ = nullptr;
+    DWORD error_ = RPC_S_SERVER_UNAVAILABLE;
+    SocketDeadline cutoff_;  // ends the connection at the deadline, mid-answer if need be
 };
 
 // A request for an operation, in the scheduler's language, from the calling user.

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 namespace spooler {
 
 namespace {
@@ -13,13 +15,24 @@ const char* const kQueueAttributes[] = {
 };
 
 // The name goes into the address encoded: whatever it holds ('/', '?', '#'), it stays a name
-// for the scheduler to look up, which knows its queues' names best.
-void AddPrinterUri(ipp_t* request, const std::string& name)
+// for the scheduler to look up, which knows its queues' names best. False when the encoded name
+// does not fit in an address (HTTP_MAX_URI): no queue has such a name, as the scheduler keeps
+// its queues' names far shorter, and a request with the address cut short must not go out.
+bool AddPrinterUri(ipp_t* request, const std::string& name)
 {
     char szUri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, szUri, sizeof(szUri), "ipp", nullptr, "localhost", 0,
-                     "/printers/%s", name.c_str());
+    if (httpAssembleURIf(HTTP_URI_CODING_ALL, szUri, sizeof(szUri), "ipp", nullptr, "localhost", 0,
+                         "/printers/%s", name.c_str()) < HTTP_URI_STATUS_OK) {
+        return false;
+    }
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, szUri);
+    return true;
+}
+
+// A count as the scheduler gives it; a negative one (none is ever meant) is none.
+DWORD CountOf(ipp_attribute_t* attr)
+{
+    return static_cast<DWORD>(std::max(0, ippGetInteger(attr, 0)));
 }
 
 template <int kCount>
@@ -61,7 +74,7 @@ ipp_attribute_t* ReadPrinterGroup(ipp_t* answer, ipp_attribute_t* attr, QueueSta
         } else if (strcmp(pszName, "printer-type") == 0) {
             pQueue->isDefault = (ippGetInteger(attr, 0) & CUPS_PRINTER_DEFAULT) != 0;
         } else if (strcmp(pszName, "queued-job-count") == 0) {
-            pQueue->cQueuedJobs = static_cast<DWORD>(ippGetInteger(attr, 0));
+            pQueue->cQueuedJobs = CountOf(attr);
         }
     }
     return attr;
@@ -91,7 +104,9 @@ QueueStates ReadPrinterGroups(ipp_t* answer)
 DWORD CountJobList(CupsConnection& cups, const std::string& name, DWORD* pcJobs)
 {
     IppMessage request = NewRequest(IPP_OP_GET_JOBS);
-    AddPrinterUri(request.get(), name);
+    if (!AddPrinterUri(request.get(), name)) {
+        return ERROR_INVALID_PRINTER_NAME;
+    }
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
                  "not-completed");
     const char* const kJobAttributes[] = {"job-state"};
@@ -133,7 +148,9 @@ DWORD ReadPrinterAttributes(CupsConnection& cups, const std::string& name,
                             const char* const (&attributes)[kCount], QueueState* pQueue)
 {
     IppMessage request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-    AddPrinterUri(request.get(), name);
+    if (!AddPrinterUri(request.get(), name)) {
+        return ERROR_INVALID_PRINTER_NAME;
+    }
     AddRequestedAttributes(request.get(), attributes);
 
     IppMessage answer;

@@ -573,6 +573,14 @@ struct OpenCase {
 TEST_F(SpoolerTest, OpenPrinterFindsAQueueByItsNameInAnyCase)
 {
     ASSERT_TRUE(Cupsd().AddQueue("Reception", "Other Laser 9"));
+    // Names no queue can have, too long for a request's address once encoded: refused as names,
+    // not asked about with an address cut short (which could name another queue, or none).
+    const std::u16string longAscii(2000, u'R');
+    const std::u16string longAfterAQueuesName = u"Reception/" + longAscii;
+    std::u16string longBeyondAscii;
+    for (int i = 0; i < 200; i++) {
+        longBeyondAscii += u"打😀";
+    }
     const OpenCase cases[] = {
         {u"Reception", ERROR_SUCCESS, u"Reception"},
         {u"RECEPTION", ERROR_SUCCESS, u"Reception"},
@@ -587,10 +595,14 @@ TEST_F(SpoolerTest, OpenPrinterFindsAQueueByItsNameInAnyCase)
         {u"Reception Hall", ERROR_INVALID_PRINTER_NAME, nullptr},
         {u"\\\\server\\Reception", ERROR_INVALID_PRINTER_NAME, nullptr},
         {u"Reception\xD800", ERROR_INVALID_PRINTER_NAME, nullptr},
+        {longAscii.c_str(), ERROR_INVALID_PRINTER_NAME, nullptr},
+        {longAfterAQueuesName.c_str(), ERROR_INVALID_PRINTER_NAME, nullptr},
+        {longBeyondAscii.c_str(), ERROR_INVALID_PRINTER_NAME, nullptr},
     };
     for (const OpenCase& c : cases) {
         std::u16string name = c.pszName;
-        SCOPED_TRACE(std::string(name.begin(), name.end()));
+        SCOPED_TRACE(
+            std::string(name.begin(), name.begin() + std::min<std::size_t>(name.size(), 40)));
         HANDLE hPrinter = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x77));
         BOOL bOpened = OpenPrinterW(name.data(), &hPrinter, NULL);
         if (c.dwError != ERROR_SUCCESS) {
