@@ -106,7 +106,8 @@ def helper_answers(lines):
 
 def read_line(stream, what, timeout=START_TIMEOUT):
     """The next line of a child's output; a child that says nothing in time is a failure,
-    not a hang."""
+    not a hang. The stream must be unbuffered (bufsize=0): a buffered one may have read the
+    next line already, and select() would then wait for more in vain."""
     ready, _, _ = select.select([stream], [], [], timeout)
     if not ready:
         raise ScenarioError("%s said nothing within %g s" % (what, timeout))
@@ -123,7 +124,7 @@ class Machine:
         self.trace_file = open(os.path.join(self.root, "trace.out"), "w+b")
 
     def start(self, tool, args, **kwargs):
-        return subprocess.Popen(self.command(tool, args), env=self.env, **kwargs)
+        return subprocess.Popen(self.command(tool, args), env=self.env, bufsize=0, **kwargs)
 
     def run(self, tool, args, timeout=STEP_TIMEOUT):
         began = time.monotonic()
@@ -207,13 +208,14 @@ class LinuxMachine(Machine):
         with open(os.path.join(folder, "dbus-daemon.log"), "wb") as log:
             self.bus = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork",
                                          "--nopidfile", "--print-address"],
-                                        stdout=subprocess.PIPE, stderr=log)
+                                        stdout=subprocess.PIPE, stderr=log, bufsize=0)
         address = read_line(self.bus.stdout, "dbus-daemon").decode().strip()
         if not address:
             raise ScenarioError("dbus-daemon did not start")
         self.env["DBUS_SYSTEM_BUS_ADDRESS"] = address
         self.login = subprocess.Popen([os.path.join(self.bin_dir, "platform_power_login_stand_in")],
-                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=self.env)
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=self.env,
+                                      bufsize=0)
         self.login_events("ready")
 
     def login_events(self, *kinds):

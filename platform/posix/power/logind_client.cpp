@@ -3,7 +3,6 @@
 #include "platform/posix/power/logind_client.h"
 
 #include <errno.h>  // program_invocation_short_name
-#include <fcntl.h>
 #include <limits.h>
 #include <time.h>
 
@@ -54,22 +53,24 @@ bool OpenLogindClient(LogindClient* pClient)
     return true;
 }
 
-int TakeSleepInhibitor(LogindClient* pClient)
+bool AskForSleepInhibitor(LogindClient* pClient, InhibitorReply* pReply)
 {
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* pReply = nullptr;
     int nResult = sd_bus_call_method(pClient->pBus, kLogindName, kManagerPath, kManagerInterface,
-                                     "Inhibit", &error, &pReply, "ssss", "sleep",
+                                     "Inhibit", &error, &pReply->pMessage, "ssss", "sleep",
                                      program_invocation_short_name, kInhibitReason, "delay");
     sd_bus_error_free(&error);
-    int fd = -1;
-    int replyFd = -1;
-    if (nResult >= 0 && sd_bus_message_read(pReply, "h", &replyFd) >= 0) {
-        // The reply owns its descriptor and closes it with the reply.
-        fd = fcntl(replyFd, F_DUPFD_CLOEXEC, 3);
+    if (nResult < 0 || sd_bus_message_read(pReply->pMessage, "h", &pReply->fd) < 0) {
+        ReleaseInhibitorReply(pReply);
+        return false;
     }
-    sd_bus_message_unref(pReply);
-    return fd;
+    return true;
+}
+
+void ReleaseInhibitorReply(InhibitorReply* pReply)
+{
+    pReply->pMessage = sd_bus_message_unref(pReply->pMessage);
+    pReply->fd = -1;
 }
 
 bool DispatchLogindClient(LogindClient* pClient)

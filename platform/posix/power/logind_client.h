@@ -22,10 +22,18 @@ struct LogindClient {
 // closed then.
 bool OpenLogindClient(LogindClient* pClient);
 
-// Takes a "delay" inhibitor of sleep for this program. Returns the descriptor that holds it
-// (close-on-exec; closing it lets the sleep go on), or -1 when logind is not on the bus or
-// refuses.
-int TakeSleepInhibitor(LogindClient* pClient);
+// logind's answer to Inhibit. fd holds the inhibitor; it is the reply's, closed when the reply
+// is released, so whoever keeps the inhibitor makes a copy first.
+struct InhibitorReply {
+    sd_bus_message* pMessage = nullptr;
+    int fd = -1;
+};
+
+// Asks for a "delay" inhibitor of sleep for this program. FALSE when logind is not on the bus or
+// refuses; there is no reply to release then.
+bool AskForSleepInhibitor(LogindClient* pClient, InhibitorReply* pReply);
+
+void ReleaseInhibitorReply(InhibitorReply* pReply);
 
 // Handles everything the connection has ready, appending PrepareForSleep arguments to
 // sleepSignals. FALSE once the connection is lost.

@@ -4,6 +4,7 @@
 #include "platform/posix/power/sleep_watch.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -15,8 +16,8 @@
 #include <mutex>
 
 #include "platform/posix/power/logind_client.h"
+#include "platform/posix/power/power_events.h"
 #include "platform/posix/power/testing.h"
-#include "platform/posix/power/window_delivery.h"
 
 namespace power_service {
 
@@ -62,12 +63,22 @@ void CloseAndForget(int* pFd)
     }
 }
 
-void HoldInhibitor(int fd)
+// Takes a new inhibitor in place of any held. The watch's copy is made, and the reply's closed,
+// under the lock that fork() takes: a child forked after that has one copy only, which it
+// closes. FALSE when none is held now.
+bool TakeInhibitor(LogindClient* pClient)
 {
-    std::lock_guard guard(TheWatch().lock);
-    CloseAndForget(&TheWatch().inhibitorFd);
-    TheWatch().inhibitorFd = fd;
-    TheWatch().changed.notify_all();
+    InhibitorReply reply;
+    if (!AskForSleepInhibitor(pClient, &reply)) {
+        return false;
+    }
+    Watch& watch = TheWatch();
+    std::lock_guard guard(watch.lock);
+    CloseAndForget(&watch.inhibitorFd);
+    watch.inhibitorFd = fcntl(reply.fd, F_DUPFD_CLOEXEC, 3);
+    ReleaseInhibitorReply(&reply);
+    watch.changed.notify_all();
+    return watch.inhibitorFd >= 0;
 }
 
 void LetInhibitorGo()
@@ -85,7 +96,7 @@ UINT AnswerBoundMs()
 // The windows answer the sleep first; only then may it go on.
 void OnSleep()
 {
-    BroadcastToOwnWindows(PBT_APMSUSPEND, AnswerBoundMs());
+    TellSleep(AnswerBoundMs());
     LetInhibitorGo();
 }
 
@@ -93,12 +104,8 @@ void OnSleep()
 // the windows still hear of the next sleep, though logind does not wait for them.
 void OnWake(LogindClient* pClient)
 {
-    BroadcastToOwnWindows(PBT_APMRESUMEAUTOMATIC, AnswerBoundMs());
-    BroadcastToOwnWindows(PBT_APMRESUMESUSPEND, AnswerBoundMs());
-    int fd = TakeSleepInhibitor(pClient);
-    if (fd >= 0) {
-        HoldInhibitor(fd);
-    }
+    TellWake(AnswerBoundMs());
+    TakeInhibitor(pClient);
 }
 
 // Sleeps until the bus has something or the watch is stopped. FALSE to stop.
@@ -116,7 +123,8 @@ bool WaitForBus(LogindClient* pClient, int stopFd)
 }
 
 // Acts on each PrepareForSleep in order, until the connection is lost or the watch stopped.
-// Each sleep is told once and each wake only after a sleep, however logind's signals repeat.
+// Each sleep is told once and each wake only after a sleep, however logind's signals repeat;
+// a sleep told is always followed by its wake, even when the watch ends first.
 void WatchSleepSignals(LogindClient* pClient, int stopFd)
 {
     bool bAsleep = false;
@@ -132,8 +140,14 @@ void WatchSleepSignals(LogindClient* pClient, int stopFd)
             bAsleep = bSleeping;
         }
         if (!WaitForBus(pClient, stopFd)) {
-            return;
+            break;
         }
+    }
+    // A sleep told and no wake to come: the windows would keep until the process ends what they
+    // give back only at a wake (the helper, every port's mutex). This thread runs, so the
+    // machine is awake: they are told so before the watch ends.
+    if (bAsleep) {
+        TellWake(AnswerBoundMs());
     }
 }
 
@@ -154,9 +168,7 @@ void* RunWatch(void* /*pUnused*/)
             std::lock_guard guard(watch.lock);
             watch.busFd = sd_bus_get_fd(client.pBus);
         }
-        int fd = TakeSleepInhibitor(&client);
-        if (fd >= 0) {
-            HoldInhibitor(fd);
+        if (TakeInhibitor(&client)) {
             WatchSleepSignals(&client, stopFd);
         }
         // The connection is lost (or a test stopped the watch): no PrepareForSleep can come

@@ -23,16 +23,34 @@ std::vector<HWND> OwnWindows()
     return windows;
 }
 
+// FALSE when the window did not answer in time or is gone.
+bool Send(HWND hwnd, WPARAM nEvent, UINT uBoundMs, DWORD_PTR* pdwAnswer)
+{
+    *pdwAnswer = 0;
+    return SendMessageTimeoutW(hwnd, WM_POWERBROADCAST, nEvent, 0, SMTO_ABORTIFHUNG, uBoundMs,
+                               pdwAnswer) != 0;
+}
+
 }  // namespace
 
 void BroadcastToOwnWindows(WPARAM nEvent, UINT uBoundMs)
 {
     for (HWND hwnd : OwnWindows()) {
-        DWORD_PTR dwAnswer = 0;
+        DWORD_PTR dwAnswer;
         // The answer itself changes nothing: neither the sleep nor the wake can be refused.
-        SendMessageTimeoutW(hwnd, WM_POWERBROADCAST, nEvent, 0, SMTO_ABORTIFHUNG, uBoundMs,
-                            &dwAnswer);
+        Send(hwnd, nEvent, uBoundMs, &dwAnswer);
     }
+}
+
+bool QueryOwnWindows(WPARAM nEvent, UINT uBoundMs)
+{
+    for (HWND hwnd : OwnWindows()) {
+        DWORD_PTR dwAnswer;
+        if (Send(hwnd, nEvent, uBoundMs, &dwAnswer) && dwAnswer == BROADCAST_QUERY_DENY) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace power_service

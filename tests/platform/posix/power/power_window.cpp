@@ -115,7 +115,7 @@ LRESULT PowerWindow::OnPowerBroadcast(WPARAM wEvent)
     }
     broadcasts_.push_back(AnsweredBroadcast{wEvent, MonotonicNowNs()});
     changed_.notify_all();
-    return TRUE;
+    return wEvent == PBT_APMQUERYSUSPEND && behaviour_.bRefuseQuery ? BROADCAST_QUERY_DENY : TRUE;
 }
 
 std::vector<AnsweredBroadcast> PowerWindow::WaitForBroadcasts(size_t nCount, int nTimeoutMs)

@@ -1,5 +1,5 @@
 // A window served as the helper serves its own: a thread of its own creates it and runs
-// GetMessageW. It answers each WM_POWERBROADCAST with TRUE and records it.
+// GetMessageW. It answers each WM_POWERBROADCAST with TRUE (or refuses a query) and records it.
 #pragma once
 
 #include <chrono>
@@ -21,6 +21,7 @@ struct AnsweredBroadcast {
 struct PowerWindowBehaviour {
     int nSuspendAnswerMs = 0;     // how long PBT_APMSUSPEND takes to answer
     bool bHangOnSuspend = false;  // PBT_APMSUSPEND is answered only after EndHang()
+    bool bRefuseQuery = false;    // PBT_APMQUERYSUSPEND is answered BROADCAST_QUERY_DENY
 };
 
 class PowerWindow {

@@ -16,12 +16,14 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/posix/power/testing.h"
 #include "platform/win32.h"
+#include "tests/platform/posix/power/child_modes.h"
 #include "tests/platform/posix/power/child_program.h"
 #include "tests/platform/posix/power/login_stand_in.h"
 #include "tests/platform/posix/power/power_window.h"
@@ -362,13 +364,39 @@ TEST_P(QuietHostTest, WindowsWorkAndNothingIsPrinted)
 INSTANTIATE_TEST_SUITE_P(Hosts, QuietHostTest, ::testing::ValuesIn(kQuietHosts),
                          [](const auto& testCase) { return std::string(testCase.param.name); });
 
-TEST_F(SleepWatchTest, LostBusEndsTheWatchQuietlyAndLetsTheInhibitorGo)
+// A bus lost between a sleep and its wake: the windows gave back what they hold only while awake
+// (the helper holds every port from the sleep to the wake) and hear of the wake all the same.
+struct LostBusCase {
+    const char* name;
+    bool bAsleep;  // the windows were told of a sleep when the bus went
+    std::vector<WPARAM> told;
+};
+
+const LostBusCase kLostBusCases[] = {
+    {"WhileAwake", false, {}},
+    {"WhileAsleep", true, {kSleep, kWakeAuto, kWakeUser}},
+};
+
+void PrintTo(const LostBusCase& lostBus, std::ostream* pStream)
+{
+    *pStream << lostBus.name;
+}
+
+class LostBusTest : public SleepWatchTest, public ::testing::WithParamInterface<LostBusCase> {};
+
+TEST_P(LostBusTest, EndsTheWatchQuietlyLeavingNoSleepUntoldOrInhibitorHeld)
 {
     ASSERT_NO_FATAL_FAILURE(StartBus());
     ASSERT_NO_FATAL_FAILURE(StartLogin());
     PowerWindow window;
     ASSERT_NE(window.Handle(), nullptr);
     InhibitorEvent inhibitor = ExpectSleepInhibitor();
+    if (GetParam().bAsleep) {
+        ASSERT_TRUE(login_->PrepareForSleep(true));
+        ExpectRelease(inhibitor);
+        ASSERT_EQ(EventsOf(window.WaitForBroadcasts(1, kEventTimeoutMs)),
+                  std::vector<WPARAM>{kSleep});
+    }
 
     CapturedOutput output(folder_ + "/output");
     bus_->Kill();
@@ -376,10 +404,102 @@ TEST_F(SleepWatchTest, LostBusEndsTheWatchQuietlyAndLetsTheInhibitorGo)
     std::string printed = output.Stop();
 
     EXPECT_TRUE(bEnded) << "the watch still runs";
-    ExpectRelease(inhibitor);
+    if (!GetParam().bAsleep) {
+        ExpectRelease(inhibitor);
+    }
     EXPECT_EQ(printed, "");
+    // What the watch tells, it tells before it ends.
+    EXPECT_EQ(EventsOf(window.Broadcasts()), GetParam().told);
     EXPECT_EQ(SendMessageW(window.Handle(), WM_PING, 1, 0), 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(LostBus, LostBusTest, ::testing::ValuesIn(kLostBusCases),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
+
+// The Windows version the layer reports decides how a sleep is told: before 6.0 the windows are
+// asked first, and one may refuse; from 6.0 on they are only told. logind's sleep goes on either
+// way. Each case runs in a program of its own, since the version is read once per process.
+struct VersionCase {
+    const char* name;
+    const char* pszWinver;                  // QUORVANE_WINVER of the program
+    std::vector<std::string> answers;       // each window's answer to PBT_APMQUERYSUSPEND
+    std::vector<std::vector<WPARAM>> told;  // what each window is told
+};
+
+const WPARAM kQuery = PBT_APMQUERYSUSPEND;
+const WPARAM kQueryFailed = PBT_APMQUERYSUSPENDFAILED;
+
+const VersionCase kVersionCases[] = {
+    {"Version61IsToldOnly", "6.1", {"grant"}, {{kSleep, kWakeAuto, kWakeUser}}},
+    {"Version60AsksNoRefuser", "6.0", {"refuse"}, {{kSleep, kWakeAuto, kWakeUser}}},
+    {"UnreadableVersionAsksNoRefuser", "fail", {"refuse"}, {{kSleep, kWakeAuto, kWakeUser}}},
+    {"Version51AsksFirst",
+     "5.1",
+     {"grant", "grant"},
+     {{kQuery, kSleep, kWakeAuto, kWakeUser}, {kQuery, kSleep, kWakeAuto, kWakeUser}}},
+    {"Version51RefusalEndsTheQueryAndFailsIt",
+     "5.1",
+     {"refuse", "grant"},
+     {{kQuery, kQueryFailed, kSleep, kWakeAuto, kWakeUser},
+      {kQueryFailed, kSleep, kWakeAuto, kWakeUser}}},
+    {"Version51RefusedByTheLastWindow",
+     "5.1",
+     {"grant", "refuse"},
+     {{kQuery, kQueryFailed, kSleep, kWakeAuto, kWakeUser},
+      {kQuery, kQueryFailed, kSleep, kWakeAuto, kWakeUser}}},
+};
+
+void PrintTo(const VersionCase& version, std::ostream* pStream)
+{
+    *pStream << version.name;
+}
+
+std::vector<WPARAM> ParseEvents(const std::string& line)
+{
+    std::vector<WPARAM> events;
+    std::istringstream stream(line);
+    unsigned long long event;
+    while (stream >> event) {
+        events.push_back(static_cast<WPARAM>(event));
+    }
+    return events;
+}
+
+class VersionTest : public SleepWatchTest, public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(VersionTest, SleepIsToldAsThatVersionTellsIt)
+{
+    const VersionCase& version = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartBus());
+    ASSERT_NO_FATAL_FAILURE(StartLogin());
+    std::vector<std::string> arguments{"/proc/self/exe", kRecordPowerEvents};
+    arguments.insert(arguments.end(), version.answers.begin(), version.answers.end());
+    ChildProgram program;
+    setenv("QUORVANE_WINVER", version.pszWinver, 1);
+    bool bStarted = program.Start(arguments);
+    unsetenv("QUORVANE_WINVER");
+    ASSERT_TRUE(bStarted);
+    ASSERT_EQ(program.ReadLine(kEventTimeoutMs), "held");
+    InhibitorEvent first = NextEvent();
+    EXPECT_EQ(first.kind, "inhibit");
+
+    ASSERT_TRUE(login_->PrepareForSleep(true));
+    ExpectRelease(first);
+    ASSERT_TRUE(login_->PrepareForSleep(false));
+    // Taken once each window has been told of the wake.
+    EXPECT_EQ(NextEvent().kind, "inhibit");
+
+    ASSERT_TRUE(program.WriteLine("report"));
+    for (const std::vector<WPARAM>& told : version.told) {
+        std::optional<std::string> line = program.ReadLine(kEventTimeoutMs);
+        ASSERT_TRUE(line.has_value());
+        EXPECT_EQ(ParseEvents(*line), told);
+    }
+    EXPECT_EQ(program.Wait(kEventTimeoutMs), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, VersionTest, ::testing::ValuesIn(kVersionCases),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(SleepWatchTest, HungWindowDoesNotHoldTheSleep)
 {
@@ -467,25 +587,19 @@ TEST_F(SleepWatchTest, ForkChildHasNoWatch)
     close(fromChild[0]);
 }
 
-// The test program started again with this argument makes a window, says "held" once the
-// watch holds its inhibitor, and ends by returning from main, its watch still running.
-constexpr const char* kExitWithAWindow = "--exit-with-a-window";
-
-int ExitWithAWindow()
+// The watch goes on telling the windows while exit destroys the program's static objects: what
+// it uses meanwhile must outlive them.
+TEST_F(SleepWatchTest, WindowsAreToldWhileTheProcessExits)
 {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = PlainWindowProc;
-    windowClass.lpszClassName = u"QV_POWER_EXITING";
-    if (RegisterClassW(&windowClass) == 0 ||
-        CreateWindowExW(0, u"QV_POWER_EXITING", u"exiting", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr,
-                        nullptr) == nullptr ||
-        !power_service::WaitForInhibitorForTesting(kEventTimeoutMs)) {
-        return 1;
-    }
-    printf("held\n");
-    fflush(stdout);
-    return 0;
+    ASSERT_NO_FATAL_FAILURE(StartBus());
+    ASSERT_NO_FATAL_FAILURE(StartLogin());
+    ChildProgram program;
+    ASSERT_TRUE(program.Start({"/proc/self/exe", kExitWhileTelling}));
+    ASSERT_EQ(program.ReadLine(kEventTimeoutMs), "held");
+
+    ASSERT_TRUE(login_->PrepareForSleep(true));
+    EXPECT_EQ(program.Wait(2 * kEventTimeoutMs), 0)
+        << "3: the second window was not told; 4: the first was not";
 }
 
 TEST_F(SleepWatchTest, ProcessEndsWhileItsWatchRunsAndItsInhibitorEndsWithIt)
@@ -507,8 +621,8 @@ TEST_F(SleepWatchTest, ProcessEndsWhileItsWatchRunsAndItsInhibitorEndsWithIt)
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && strcmp(argv[1], kExitWithAWindow) == 0) {
-        return ExitWithAWindow();
+    if (std::optional<int> nChildResult = RunChildMode(argc, argv)) {
+        return *nChildResult;
     }
     ::testing::InitGoogleTest(&argc, argv);
     s_programName = std::filesystem::path(argv[0]).filename().string();
