@@ -11,40 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-
 #include "platform/posix/include/quorvane_debug_monitor.h"
 
 extern char** environ;
-
-namespace {
-
-// The layer reads its machine root once per process, so the whole test program shares one;
-// CTest runs each test in a process of its own, and so on a machine of its own.
-class MachineRootEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override
-    {
-        char szTemplate[] = "/tmp/quorvane-debug-test-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(szTemplate)) << strerror(errno);
-        chmod(szTemplate, 01777);
-        root_ = szTemplate;
-        setenv("QUORVANE_ROOT", root_.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        std::error_code error;
-        std::filesystem::remove_all(root_, error);
-    }
-
-  private:
-    std::string root_;
-};
-
-[[maybe_unused]] ::testing::Environment* const s_rootEnvironment =
-    ::testing::AddGlobalTestEnvironment(new MachineRootEnvironment);
-
-}  // namespace
 
 Monitor::Monitor() : fd_(QuorvaneAttachDebugMonitor()) {}
 

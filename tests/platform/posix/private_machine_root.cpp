@@ -1,5 +1,7 @@
-// The test program's own machine root (QUORVANE_ROOT), so that kernel objects and debug output
-// of these tests stay private to it. The layer reads the root once per process.
+// The test program's own machine root (QUORVANE_ROOT), so that its kernel objects, windows and
+// debug output stay private to it. The layer reads the root once per process, so the whole
+// program shares one; CTest runs each test in a process of its own, and so on a machine of its
+// own. Linked into a test program, it is set up before the first test.
 #include <gtest/gtest.h>
 
 #include <errno.h>
@@ -15,7 +17,7 @@ class MachineRootEnvironment : public ::testing::Environment {
   public:
     void SetUp() override
     {
-        char szTemplate[] = "/tmp/quorvane-spooler-test-XXXXXX";
+        char szTemplate[] = "/tmp/quorvane-test-XXXXXX";
         ASSERT_NE(nullptr, mkdtemp(szTemplate)) << strerror(errno);
         chmod(szTemplate, 01777);
         root_ = szTemplate;
