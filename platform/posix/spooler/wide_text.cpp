@@ -2,57 +2,16 @@
 
 #include <string.h>
 
+#include <string>
+
 #include "platform/posix/format/utf8.h"
+#include "tools/common/utf8.h"
 
 namespace spooler {
 
-namespace {
-
-void AppendUtf8(char32_t codePoint, std::string* pText)
-{
-    if (codePoint < 0x80) {
-        *pText += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        *pText += static_cast<char>(0xC0 | (codePoint >> 6));
-        *pText += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        *pText += static_cast<char>(0xE0 | (codePoint >> 12));
-        *pText += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        *pText += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        *pText += static_cast<char>(0xF0 | (codePoint >> 18));
-        *pText += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        *pText += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        *pText += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
-
-bool IsHighSurrogate(WCHAR unit)
-{
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool IsLowSurrogate(WCHAR unit)
-{
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-}  // namespace
-
 std::string Utf8FromWide(LPCWSTR pszText)
 {
-    std::string text;
-    for (const WCHAR* pUnit = pszText; *pUnit != 0; pUnit++) {
-        char32_t codePoint = *pUnit;
-        if (IsHighSurrogate(*pUnit) && IsLowSurrogate(pUnit[1])) {
-            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (pUnit[1] - 0xDC00);
-            pUnit++;
-        } else if (IsHighSurrogate(*pUnit) || IsLowSurrogate(*pUnit)) {
-            codePoint = quorvane::format::kReplacementCharacter;
-        }
-        AppendUtf8(codePoint, &text);
-    }
-    return text;
+    return text::Utf8FromUtf16(pszText, std::char_traits<WCHAR>::length(pszText));
 }
 
 std::size_t WideBytesOf(std::string_view text)
