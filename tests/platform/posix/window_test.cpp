@@ -324,14 +324,3 @@ TEST_F(WindowTest, EnumerationFindsTheWindowAndItsClass)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    char szRoot[] = "/tmp/quorvane-window-test-XXXXXX";
-    if (mkdtemp(szRoot) == nullptr) {
-        return 2;
-    }
-    setenv("QUORVANE_ROOT", szRoot, 1);
-    return RUN_ALL_TESTS();
-}
