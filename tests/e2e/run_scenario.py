@@ -152,10 +152,14 @@ class Machine:
                 process.kill()
                 process.wait()
         self.trace_file.close()
+        self.stop_services()
         if keep_root:
             print("the machine root is kept for a look: " + self.root, file=sys.stderr)
         else:
-            shutil.rmtree(self.root, ignore_errors=True)
+            remove_tree(self.root)
+
+    def stop_services(self):
+        """Ends what the machine runs besides the scenario's processes."""
 
 
 class LinuxMachine(Machine):
@@ -242,7 +246,7 @@ class LinuxMachine(Machine):
             raise ScenarioError("an inhibitor not of sleep in delay mode: %r" % fields)
         return "taken"
 
-    def close(self, keep_root):
+    def stop_services(self):
         if hasattr(self, "login"):
             self.login.stdin.close()
             self.login.wait(timeout=STEP_TIMEOUT)
@@ -251,7 +255,6 @@ class LinuxMachine(Machine):
         if "CUPS_SERVER" in self.env:
             subprocess.run([CUPSD_SCRIPT, "stop", self.spooler_dir], env=self.env,
                            timeout=STEP_TIMEOUT)
-        super().close(keep_root)
 
 
 class WineMachine(Machine):
@@ -297,13 +300,19 @@ class WineMachine(Machine):
     def start_login_manager(self):
         raise ScenarioError("Windows has no systemd-logind")
 
-    def close(self, keep_root):
-        super().close(keep_root=True)
+    def stop_services(self):
         subprocess.run(self.wine(["--end"]), env=self.env, timeout=STEP_TIMEOUT)
-        if keep_root:
-            print("the Wine prefix is kept for a look: " + self.prefix, file=sys.stderr)
-        else:
-            shutil.rmtree(self.root, ignore_errors=True)
+
+
+def remove_tree(path):
+    """Removes a machine's folder. A wineserver that was just ended may still be saving its
+    registry into it for a moment, so a folder that is not yet empty is tried again."""
+    deadline = time.monotonic() + 10
+    while True:
+        shutil.rmtree(path, ignore_errors=True)
+        if not os.path.exists(path) or time.monotonic() > deadline:
+            return
+        time.sleep(0.1)
 
 
 def parse_range(words):
