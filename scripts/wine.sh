@@ -117,6 +117,9 @@ prepare()
             quietly "$wine" wineboot -i
             quietly "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
             quietly "$wine" reg add 'HKCU\Software\Wine' /v Version /d win10 /f
+            # The registry reaches its files only when the server ends: a copy of the prefix
+            # (--copy-of) needs them.
+            "$wineserver" -w
         fi
         touch "$ready_mark"
     fi
