@@ -28,12 +28,10 @@ Machine g_machine = {nullptr, -1, -1, -1, 0};
 
 namespace {
 
-const char kDefaultRoot[] = "/tmp/quorvane-machine";
 const char kArenaFileName[] = "objects";
 constexpr uint64_t kArenaMagic = 0x3130534A424F5651ull;  // "QVOBJS01", little-endian
 // Bumped whenever a record of internal.h changes: processes of two builds must not share a file.
 constexpr uint32_t kArenaVersion = 3;
-constexpr mode_t kRootMode = 01777;
 constexpr mode_t kArenaMode = 0666;
 
 // Wakes are gathered while the kernel lock is held and delivered just before it is released:
@@ -65,26 +63,6 @@ DWORD ErrorForErrno(int error)
     // denied; anything else is a lack of resources from the caller's point of view.
     bool bRefused = error == EACCES || error == EPERM || error == ELOOP || error == ENOTDIR;
     return bRefused ? ERROR_ACCESS_DENIED : ERROR_NO_SYSTEM_RESOURCES;
-}
-
-int OpenRoot(const char* pszRoot)
-{
-    bool bCreated = mkdir(pszRoot, 0700) == 0;
-    // The root itself is not reached through a link either: it usually sits in a shared folder
-    // where anyone could plant one in its place.
-    int rootFd = open(pszRoot, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (rootFd < 0) {
-        return -1;
-    }
-    if (bCreated) {
-        fchmod(rootFd, kRootMode);  // mkdir's mode went through the umask
-    }
-    if (!machine_root::IsTrustworthyRoot(rootFd)) {
-        close(rootFd);
-        errno = EACCES;
-        return -1;
-    }
-    return rootFd;
 }
 
 bool IsSafeArenaFile(int fd, struct stat* pStat)
@@ -209,12 +187,11 @@ void DeliverWake(uint32_t thread)
 
 bool MapArena()
 {
-    const char* pszRoot = getenv("QUORVANE_ROOT");
-    if (pszRoot == nullptr || pszRoot[0] == 0) {
-        pszRoot = kDefaultRoot;
-    }
-
-    int rootFd = OpenRoot(pszRoot);
+    const std::string root = machine_root::CurrentPath();
+    const char* pszRoot = root.c_str();
+    // The root itself is not reached through a link either: it usually sits in a shared folder
+    // where anyone could plant one in its place.
+    int rootFd = machine_root::OpenRootFolder(pszRoot);
     if (rootFd < 0) {
         ReportRootProblem(pszRoot, "cannot open", errno);
         SetLastError(ErrorForErrno(errno));

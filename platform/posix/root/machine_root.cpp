@@ -13,6 +13,8 @@ namespace machine_root {
 namespace {
 
 constexpr char kDefaultRoot[] = "/tmp/quorvane-machine";
+// Shared by every user of the machine, like /tmp: world-writable and sticky.
+constexpr mode_t kRootMode = 01777;
 
 struct Root {
     std::string path;
@@ -23,26 +25,13 @@ struct Root {
 Root OpenRoot()
 {
     Root root;
-    const char* pszRoot = getenv("QUORVANE_ROOT");
-    root.path = pszRoot != nullptr && pszRoot[0] != 0 ? pszRoot : kDefaultRoot;
-
-    // Shared by every user of the machine, like /tmp: world-writable and sticky.
-    if (mkdir(root.path.c_str(), 01777) == 0) {
-        chmod(root.path.c_str(), 01777);
-    }
-    root.fd = open(root.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    root.path = CurrentPath();
+    root.fd = OpenRootFolder(root.path.c_str());
     if (root.fd < 0) {
         fprintf(stderr, "quorvane: the machine root %s cannot be used: %s\n", root.path.c_str(),
-                strerror(errno));
-        return root;
-    }
-    if (!IsTrustworthyRoot(root.fd)) {
-        fprintf(stderr,
-                "quorvane: the machine root %s cannot be used: it belongs to another user, "
-                "or others may write in it and it is not sticky\n",
-                root.path.c_str());
-        close(root.fd);
-        root.fd = -1;
+                errno == EPERM ? "it belongs to another user, or others may write in it and it "
+                                 "is not sticky"
+                               : strerror(errno));
         return root;
     }
     struct stat status;
@@ -65,16 +54,37 @@ const Root& TheRoot()
 
 }  // namespace
 
-bool IsTrustworthyRoot(int fd)
+std::string CurrentPath()
 {
+    const char* pszRoot = getenv("QUORVANE_ROOT");
+    return pszRoot != nullptr && pszRoot[0] != 0 ? pszRoot : kDefaultRoot;
+}
+
+int OpenRootFolder(const char* pszPath)
+{
+    bool bCreated = mkdir(pszPath, 0700) == 0;
+    int fd = open(pszPath, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    if (bCreated) {
+        fchmod(fd, kRootMode);  // mkdir's mode went through the umask
+    }
     struct stat status;
-    if (fstat(fd, &status) != 0 || !S_ISDIR(status.st_mode)) {
-        return false;
+    if (fstat(fd, &status) != 0) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
     }
-    if (status.st_uid != 0 && status.st_uid != geteuid()) {
-        return false;
+    bool bOwned = status.st_uid == 0 || status.st_uid == geteuid();
+    bool bOpenToOthers = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if (!bOwned || (bOpenToOthers && (status.st_mode & S_ISVTX) == 0)) {
+        close(fd);
+        errno = EPERM;
+        return -1;
     }
-    return (status.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (status.st_mode & S_ISVTX) != 0;
+    return fd;
 }
 
 const std::string& Path()

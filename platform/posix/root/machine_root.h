@@ -14,11 +14,17 @@ const std::string& Path();
 // without following a link; -1 when it cannot be used. The process keeps it open.
 int Folder();
 
-// Whether a machine root found in place may be used: a folder owned by the caller or by the
-// superuser, and sticky when others may write in it. Anyone can create a folder under the
-// root's name in /tmp first; a helper of another user (a service run by root, say) then
-// refuses it rather than keep its state where that user may remove or replace it.
-bool IsTrustworthyRoot(int fd);
+// The root's path as the environment gives it now: QUORVANE_ROOT, else the default. Path()
+// keeps the first answer for the process; the objects' arena asks again after a test reset.
+std::string CurrentPath();
+
+// Opens a machine root folder, creating it (world-writable and sticky, like /tmp) if missing,
+// never through a link. A folder found in place must be owned by the caller or by the
+// superuser, and sticky when others may write in it: anyone can create a folder under the
+// root's name in /tmp first, and a helper of another user (a service run by root, say) must
+// not keep its state where that user may remove or replace it. Returns a descriptor the caller
+// owns, or -1 with errno set; EPERM for a folder refused so.
+int OpenRootFolder(const char* pszPath);
 
 // Opens, creating it if missing, a folder inside the root with the given mode, never through
 // a link. Returns a descriptor the caller owns, or -1.
