@@ -26,7 +26,8 @@ off_t LivenessByte(uint32_t process)
     return static_cast<off_t>(sizeof(Arena) + process);
 }
 
-bool SetLivenessLock(uint32_t process, short type)
+// A lock of the given type on the process's liveness byte.
+struct flock LivenessLock(uint32_t process, short type)
 {
     struct flock lock;
     memset(&lock, 0, sizeof(lock));
@@ -34,6 +35,12 @@ bool SetLivenessLock(uint32_t process, short type)
     lock.l_whence = SEEK_SET;
     lock.l_start = LivenessByte(process);
     lock.l_len = 1;
+    return lock;
+}
+
+bool SetLivenessLock(uint32_t process, short type)
+{
+    struct flock lock = LivenessLock(process, type);
     return fcntl(g_machine.livenessFd, F_OFD_SETLK, &lock) == 0;
 }
 
@@ -129,12 +136,7 @@ bool IsProcessAlive(uint32_t process)
     if (process == g_machine.process) {
         return true;
     }
-    struct flock lock;
-    memset(&lock, 0, sizeof(lock));
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = LivenessByte(process);
-    lock.l_len = 1;
+    struct flock lock = LivenessLock(process, F_WRLCK);
     if (fcntl(g_machine.livenessFd, F_OFD_GETLK, &lock) != 0) {
         return true;  // unknown: keeping a dead process's objects is the safe mistake
     }
